@@ -1,0 +1,27 @@
+#pragma once
+// Suffix sorting and the forward Burrows-Wheeler transform of one block.
+//
+// Suffix order: suffixes (not cyclic rotations) are compared byte by byte as
+// unsigned values 0-255, and the end of the block compares lower than every
+// byte, so a proper prefix sorts before the longer suffix. The block's
+// predecessor-less suffix 0 is represented in the output by the block's last
+// byte, and its rank is the primary index.
+
+#include <memory>
+
+// Returns the suffix array of the bytes in [begin, end): entry r is the start
+// position of the suffix of rank r (rank 0 = least). Requires begin < end.
+// Sorts by prefix doubling in 8(n+1) bytes of working memory plus the
+// n-entry result. Instantiated for IndexT = unsigned.
+template <class IndexT>
+std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end);
+
+// Replaces the `size` bytes at `data` by their Burrows-Wheeler transform (the
+// byte preceding each suffix, in suffix order) and returns the primary index,
+// the rank of the whole block among its suffixes. size 0 returns 0 and
+// touches nothing. Writes the sorted-suffix and suffix-array dumps when their
+// flag and stream pointer (bwtsettings.h) are both set. Allocation failures
+// propagate; the block is then left untransformed.
+// Instantiated for CharT = char, IndexT = unsigned.
+template <class CharT, class IndexT>
+IndexT bwt(CharT* data, IndexT size);
