@@ -1,0 +1,165 @@
+#pragma once
+// Integer arithmetic coder and decoder (Witten, Neal and Cleary scheme).
+//
+// Template parameters: I is the type of the interval ends, P the type of the
+// range and of the products range * count (it must hold range * symbolHigh),
+// N the precision in bits. Instances in use:
+//   <unsigned, unsigned, 16>           totals up to 16384, 32-bit arithmetic
+//   <unsigned, unsigned long long, 18> totals up to 65535, 64-bit products
+//
+// Symbols are passed as cumulative-count triples: the symbol owns
+// [symbolLow, symbolHigh) out of symbolTotal. The decoder must be driven with
+// exactly the triples the coder saw, in the same order.
+
+#include "entropy/bitstream.h"
+
+#include <cassert>
+#include <cstddef>
+
+template <typename I, typename P, unsigned N>
+class ArithmeticCoder {
+public:
+    static_assert(N >= 3 && N < 8 * sizeof(I), "precision must fit the interval type");
+
+    static constexpr I TOP = (I(1) << N) - 1;       // mask after each shift
+    static constexpr I HALF = I(1) << (N - 1);      // bit N-1
+    static constexpr I QUARTER = I(1) << (N - 2);   // bit N-2
+
+    // Starts with the whole interval. `os` may be set here or later, but
+    // before the first encode().
+    explicit ArithmeticCoder(OutBitStream* os = NULL) : os(os) { reset(); }
+
+    void reset()
+    {
+        low = 0;
+        high = TOP;
+        underflowBits = 0;
+    }
+
+    // Codes the symbol owning [symbolLow, symbolHigh) of symbolTotal.
+    // Requires symbolLow < symbolHigh <= symbolTotal and symbolTotal no larger
+    // than the current range (guaranteed while symbolTotal <= QUARTER + 2).
+    void encode(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
+    {
+        assert(os != NULL);
+        assert((symbolLow < symbolHigh) && (symbolHigh <= symbolTotal));
+        P range = P(high) - P(low) + 1;
+        assert(range >= symbolTotal);
+        high = I(low + (range * symbolHigh) / symbolTotal - 1);
+        low = I(low + (range * symbolLow) / symbolTotal);
+        for (;;) {
+            if ((high & HALF) == (low & HALF)) {
+                // Leading bit settled: emit it, then the deferred opposite bits.
+                unsigned bit = (high & HALF) ? 1 : 0;
+                os->putBit(bit);
+                if (bit) {
+                    os->putZeros(underflowBits);
+                } else {
+                    for (; underflowBits > 0; --underflowBits) os->putBit(1);
+                }
+                underflowBits = 0;
+            } else if ((low & QUARTER) && !(high & QUARTER)) {
+                // Interval inside the middle half: defer the bit, drop QUARTER.
+                ++underflowBits;
+                low &= ~QUARTER;
+                high |= QUARTER;
+            } else {
+                break;
+            }
+            high = I(((high << 1) | 1) & TOP);
+            low = I((low << 1) & TOP);
+        }
+    }
+
+    // Writes the underflowBits + 2 bits that end the code string: they pick
+    // a value inside the final interval whatever bits follow. Called once,
+    // after the last symbol and before the bit stream's flush().
+    void flush()
+    {
+        assert(os != NULL);
+        unsigned bit = (low & QUARTER) ? 1 : 0;
+        os->putBit(bit);
+        for (unsigned i = 0; i <= underflowBits; ++i) os->putBit(bit ^ 1);
+        underflowBits = 0;
+    }
+
+    OutBitStream* os;  // bit sink; not owned
+
+protected:
+    I low;                   // lower end of the interval, 0..TOP
+    I high;                  // upper end, inclusive, 0..TOP
+    unsigned underflowBits;  // deferred bits, each the opposite of the next settled bit
+};
+
+template <typename I, typename P, unsigned N>
+class ArithmeticDecoder {
+public:
+    static_assert(N >= 3 && N < 8 * sizeof(I), "precision must fit the interval type");
+
+    static constexpr I TOP = (I(1) << N) - 1;
+    static constexpr I HALF = I(1) << (N - 1);
+    static constexpr I QUARTER = I(1) << (N - 2);
+
+    // `is` may be set here or later, but before start().
+    explicit ArithmeticDecoder(InBitStream* is = NULL) : is(is) { reset(); }
+
+    void reset()
+    {
+        low = 0;
+        high = TOP;
+        value = 0;
+    }
+
+    // Reads the first N bits of the code string. Called once, before the
+    // first symbol.
+    void start()
+    {
+        assert(is != NULL);
+        value = 0;
+        for (unsigned i = 0; i < N; ++i) value = I((value << 1) | is->getBit());
+    }
+
+    // Returns the cumulative count the code string points at, in
+    // 0..symbolTotal-1 for any input bits (low <= value <= high always
+    // holds). Changes nothing.
+    unsigned decode(unsigned symbolTotal) const
+    {
+        P range = P(high) - P(low) + 1;
+        return unsigned(((P(value) - P(low) + 1) * symbolTotal - 1) / range);
+    }
+
+    // Removes the symbol the model found for decode()'s count, given with
+    // its range and the same total, and reads the bits that replace the
+    // ones shifted out.
+    void decodeExtract(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
+    {
+        assert(is != NULL);
+        P range = P(high) - P(low) + 1;
+        assert(range >= symbolTotal);
+        high = I(low + (range * symbolHigh) / symbolTotal - 1);
+        low = I(low + (range * symbolLow) / symbolTotal);
+        for (;;) {
+            if ((high & HALF) == (low & HALF)) {
+                // Leading bit settled; value shares it, so the shift drops it.
+            } else if ((low & QUARTER) && !(high & QUARTER)) {
+                // Middle half: value lies in it too, so flipping bit N-2
+                // subtracts QUARTER from it as from both ends.
+                value ^= QUARTER;
+                low &= ~QUARTER;
+                high |= QUARTER;
+            } else {
+                break;
+            }
+            low = I((low << 1) & TOP);
+            high = I(((high << 1) | 1) & TOP);
+            value = I(((value << 1) | is->getBit()) & TOP);
+        }
+    }
+
+    InBitStream* is;  // bit source; not owned
+
+protected:
+    I low;    // as in the coder
+    I high;
+    I value;  // the N-bit window of the code string under the interval
+};

@@ -1,0 +1,162 @@
+#pragma once
+// Word-buffered bit streams: the only path by which coded bits reach or
+// leave a byte stream.
+//
+// External bit order: bit k of the stream is bit (k mod 8) of byte (k div 8).
+// Internally bits fill a 32-bit word from bit 0 upward and words are
+// serialised least significant byte first, which gives exactly that order.
+
+#include <cassert>
+#include <cstddef>
+#include <istream>
+#include <memory>
+#include <ostream>
+
+static_assert(sizeof(unsigned) == 4, "bit stream words are 32-bit unsigned");
+
+// Buffer size, in 32-bit words, of the streams every block codec creates
+// (65536 bytes per transfer to or from the byte stream).
+constexpr unsigned bitStreamWords = 16384;
+
+// Describes a word buffer handed to InBitStream::setBuf. `words` must come
+// from `new unsigned[count]`: the stream takes it over and releases it.
+struct BitBufDesc {
+    unsigned* words;
+    unsigned count;
+};
+
+// Bit writer over an in-memory word buffer. The base class grows its buffer
+// when it is full; StreamOutBitStream drains it to a byte stream instead.
+// Objects are destroyed through their own type (no virtual destructor).
+class OutBitStream {
+public:
+    // Allocates `size` words (std::bad_alloc propagates).
+    explicit OutBitStream(unsigned size);
+
+    // Empties the stream; the buffer stays allocated.
+    void reset()
+    {
+        bitsUsed = 0;
+        current = 0;
+        next = words.get();
+    }
+
+    // Appends one bit; `bit` must be 0 or 1.
+    void putBit(unsigned bit)
+    {
+        assert(bit <= 1);
+        if (bitsUsed == 32) xOverflow();
+        current |= bit << bitsUsed;
+        ++bitsUsed;
+    }
+
+    // Appends `n` zero bits, storing whole zero words without a per-bit loop.
+    void putZeros(unsigned n)
+    {
+        if (n <= 32 - bitsUsed) {
+            bitsUsed += n;
+            return;
+        }
+        unsigned rest = bitsUsed + n - 32;
+        xOverflow(); // the rest of the current word is already zero
+        while (rest >= 32) {
+            xOverflow();
+            rest -= 32;
+        }
+        bitsUsed = rest;
+    }
+
+    // Makes every written bit part of the buffer: the words before `next` in
+    // full and the low `bitsUsed` bits of the word at `next`. Does not advance.
+    virtual void flush();
+
+    // Called when a word must be stored and every slot is taken. The base
+    // version doubles the buffer.
+    virtual void overflow();
+
+    // Debugging dump to standard output: the bit count, then every bit as a
+    // digit, bit 0 of each word first.
+    void _print() const;
+
+protected:
+    // Stores `current` at `next` (making room first) and starts a new word.
+    void xOverflow();
+
+    unsigned bitsUsed;  // bits placed in current, 0..32 (32 = full, not stored)
+    unsigned current;   // word being filled; bits at and above bitsUsed are 0
+    unsigned* next;     // next free slot in words
+    std::unique_ptr<unsigned[]> words;
+    unsigned capacity;  // buffer size in words
+};
+
+// Bit writer that drains its buffer to a byte stream in writes of exactly
+// 4 * capacity bytes and writes the remainder, rounded up to whole bytes
+// with zero bits, at flush().
+class StreamOutBitStream : public OutBitStream {
+public:
+    // `os` is not owned and must outlive the bit stream; `size` > 0.
+    StreamOutBitStream(unsigned size, std::ostream* os);
+
+    // Writes the stored words and (bitsUsed + 7) / 8 bytes of the partial
+    // word in one write. Called once, after the last bit; write errors of
+    // the byte stream are not examined.
+    void flush() override;
+
+    // Writes the whole buffer and empties it.
+    void overflow() override;
+
+protected:
+    std::ostream* os;
+};
+
+// Bit reader over a word buffer. The base class holds all its words from
+// the start; StreamInBitStream refills from a byte stream. Reading past the
+// words available yields zero bits (never memory outside the buffer).
+class InBitStream {
+public:
+    // Allocates `size` words; the first getBit() asks underflow() for data.
+    explicit InBitStream(unsigned size);
+
+    // Returns the next bit (0 or 1).
+    unsigned getBit()
+    {
+        if (bitsLeft == 0) xUnderflow();
+        unsigned bit = current & 1;
+        current >>= 1;
+        --bitsLeft;
+        return bit;
+    }
+
+    // Called when every word of the buffer has been consumed. The base
+    // version has nothing more to offer.
+    virtual void underflow();
+
+    // Replaces the buffer with `desc` (taking ownership, see BitBufDesc) and
+    // positions the reader at its first bit. The previous buffer is released.
+    void setBuf(const BitBufDesc& desc);
+
+protected:
+    // Loads the word at `next` (refilling first when the buffer is used up).
+    void xUnderflow();
+
+    unsigned bitsLeft;  // unread bits in current, 0..32
+    unsigned current;   // word being consumed; the next bit is always bit 0
+    unsigned* next;     // next word to load
+    std::unique_ptr<unsigned[]> words;
+    unsigned capacity;  // buffer size in words
+};
+
+// Bit reader that refills its whole buffer from a byte stream, 4 * capacity
+// bytes at a time, regardless of where the coded data ends. A short read at
+// the end of the source is not an error: the missing bytes read as zero and
+// the source's error state is cleared so its owner can seek in it afterwards.
+class StreamInBitStream : public InBitStream {
+public:
+    // `is` is not owned and must outlive the bit stream.
+    StreamInBitStream(unsigned size, std::istream* is);
+
+    void underflow() override;
+
+protected:
+    std::istream* is;
+};
