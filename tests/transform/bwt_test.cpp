@@ -1,0 +1,378 @@
+// Suffix sorting, forward BWT and inverse BWT.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/exception.h"
+#include "transform/bwt.h"
+#include "transform/bwtsettings.h"
+#include "transform/ibwt.h"
+
+namespace {
+
+// Reference order: plain comparison of the suffixes as unsigned bytes, the
+// end of the block lowest.
+std::vector<unsigned> naiveSuffixArray(const std::string& s)
+{
+    std::vector<unsigned> sa(s.size());
+    std::iota(sa.begin(), sa.end(), 0u);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::sort(sa.begin(), sa.end(), [&](unsigned a, unsigned b) {
+        return std::lexicographical_compare(p + a, p + n, p + b, p + n);
+    });
+    return sa;
+}
+
+std::vector<unsigned> suffixArrayOf(const std::string& s)
+{
+    const std::unique_ptr<unsigned[]> sa = suffixArray<unsigned>(s.data(), s.data() + s.size());
+    return std::vector<unsigned>(sa.get(), sa.get() + s.size());
+}
+
+struct Transformed {
+    std::string data;
+    unsigned primary;
+};
+
+Transformed forward(std::string s)
+{
+    const unsigned primary = bwt<char, unsigned>(&s[0], static_cast<unsigned>(s.size()));
+    return {s, primary};
+}
+
+std::string inverse(const Transformed& t)
+{
+    std::string out(t.data.size(), '\0');
+    ibwt<char>(&out[0], t.data.data(), static_cast<unsigned>(t.data.size()), t.primary);
+    return out;
+}
+
+// Checks the suffix array against the reference, the transform against its
+// definition, and the round trip.
+void checkBlock(const std::string& s)
+{
+    SCOPED_TRACE("size " + std::to_string(s.size()));
+    const std::vector<unsigned> expected = naiveSuffixArray(s);
+    ASSERT_EQ(suffixArrayOf(s), expected);
+    const Transformed t = forward(s);
+    for (std::size_t r = 0; r < s.size(); ++r) {
+        if (expected[r] == 0) {
+            ASSERT_EQ(t.primary, r);
+            ASSERT_EQ(t.data[r], s.back());
+        } else {
+            ASSERT_EQ(t.data[r], s[expected[r] - 1]) << "rank " << r;
+        }
+    }
+    ASSERT_EQ(inverse(t), s);
+}
+
+std::string randomBlock(std::mt19937& rng, std::size_t size, unsigned alphabet, unsigned char base)
+{
+    std::uniform_int_distribution<unsigned> pick(0, alphabet - 1);
+    std::string s(size, '\0');
+    for (char& c : s) c = static_cast<char>(static_cast<unsigned char>(base + pick(rng)));
+    return s;
+}
+
+// Restores the suffix-dump settings after each test.
+class SuffixDumps : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        bwtPrintSuffixesToFile = false;
+        bwtSuffixesFile = nullptr;
+        bwtPrintSuffixesToFileMaxSuffixSize = 0xFFFFFFFFu;
+        bwtPrintSuffixArrayToFile = false;
+        bwtSuffixArrayFile = nullptr;
+    }
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in) << path;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::uint32_t le32(const std::string& s, std::size_t offset)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s.at(offset + i));
+    return v;
+}
+
+}  // namespace
+
+TEST(Bwt, WorkedExamples)
+{
+    const struct {
+        std::string in, out;
+        unsigned primary;
+    } cases[] = {
+        {"banana", "nnbaaa", 3},
+        {"abracadabra", "rdarcaaaabb", 2},
+        {"aaaa", "aaaa", 3},  // shorter suffixes first: the whole block is largest
+        {"abab", "bbaa", 1},  // suffixes, not rotations, decide the primary index
+        {"x", "x", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        const Transformed t = forward(c.in);
+        EXPECT_EQ(t.data, c.out);
+        EXPECT_EQ(t.primary, c.primary);
+        EXPECT_EQ(inverse(t), c.in);
+    }
+    EXPECT_EQ(suffixArrayOf("banana"), (std::vector<unsigned>{5, 3, 1, 0, 4, 2}));
+}
+
+TEST(Bwt, EmptyBlockReturnsZeroAndTouchesNothing)
+{
+    EXPECT_EQ((bwt<char, unsigned>(nullptr, 0)), 0u);
+    ibwt<char>(nullptr, nullptr, 0, 0);
+}
+
+TEST(Bwt, HighBytesSortAfterLowBytes)
+{
+    const std::string s = {'\x80', '\x7f', '\xff', '\x00', '\x80', '\x01'};
+    EXPECT_EQ(suffixArrayOf(s), (std::vector<unsigned>{3, 5, 1, 4, 0, 2}));
+    checkBlock(s);
+}
+
+TEST(Bwt, MatchesComparisonSortOnRandomBlocks)
+{
+    std::mt19937 rng(12345);
+    const unsigned alphabets[] = {1, 2, 3, 4, 256};
+    for (unsigned alphabet : alphabets) {
+        SCOPED_TRACE("alphabet " + std::to_string(alphabet));
+        // Small alphabets start at 0xFE so that both 0x00 (via 256) and
+        // the top byte values are covered.
+        const unsigned char base = alphabet == 256 ? 0 : static_cast<unsigned char>(0x100 - alphabet);
+        for (std::size_t size = 1; size <= 40; ++size) checkBlock(randomBlock(rng, size, alphabet, base));
+        std::uniform_int_distribution<std::size_t> len(41, 2000);
+        for (int trial = 0; trial < 25; ++trial) checkBlock(randomBlock(rng, len(rng), alphabet, base));
+        checkBlock(randomBlock(rng, 2000, alphabet, base));
+    }
+}
+
+TEST(Bwt, MatchesComparisonSortOnPeriodicBlocks)
+{
+    std::mt19937 rng(777);
+    for (std::size_t period = 1; period <= 9; ++period) {
+        for (unsigned alphabet : {2u, 3u, 256u}) {
+            const std::string unit = randomBlock(rng, period, alphabet, 0);
+            std::string s;
+            while (s.size() < 1500) s += unit;
+            checkBlock(s);
+            // A period broken once near the end, and a partial last period.
+            s[s.size() - 3] = static_cast<char>(s[s.size() - 3] ^ 1);
+            checkBlock(s);
+            checkBlock(s.substr(0, s.size() - period / 2 - 1));
+        }
+    }
+    checkBlock(std::string(2000, '\0'));
+    checkBlock(std::string(1999, '\xff'));
+}
+
+// Blocks made of k copies of a word, each followed by a tail drawn from a
+// tiny set, so that groups of exactly k members reach deep passes and split
+// into every pattern of equal and distinct keys (2, 3, 4 members: the
+// compare-exchange networks; 5 and more: the ternary partition).
+TEST(Bwt, MatchesComparisonSortOnGroupsOfTwoToSixMembers)
+{
+    std::mt19937 rng(4242);
+    for (unsigned k = 2; k <= 6; ++k) {
+        SCOPED_TRACE("k " + std::to_string(k));
+        for (int trial = 0; trial < 200; ++trial) {
+            std::uniform_int_distribution<std::size_t> wordLength(1, 24);
+            const std::string word = randomBlock(rng, wordLength(rng), 3, 'a');
+            std::uniform_int_distribution<std::size_t> tailLength(0, 3);
+            std::string s;
+            for (unsigned copy = 0; copy < k; ++copy) {
+                s += word;
+                s += randomBlock(rng, tailLength(rng), 2, 'x');
+                s += static_cast<char>('0' + copy % 2);
+            }
+            checkBlock(s);
+        }
+    }
+}
+
+TEST(Bwt, RoundTripsCorpusFiles)
+{
+    for (const char* name : {"paper1", "progc", "geo", "obj1", "grammar.lsp", "xargs.1"}) {
+        SCOPED_TRACE(name);
+        const std::string s = readFile(std::string(VARN_TEST_DATA_DIR) + "/" + name);
+        ASSERT_FALSE(s.empty());
+        if (s.size() <= 30000) {
+            ASSERT_EQ(suffixArrayOf(s), naiveSuffixArray(s));
+        }
+        EXPECT_EQ(inverse(forward(s)), s);
+    }
+}
+
+// Every payload of a golden file starts with the primary index of its block,
+// little-endian; walk all blocks (12-byte file header, 18-byte block headers).
+TEST(Bwt, PrimaryIndexMatchesGoldenFiles)
+{
+    const struct {
+        const char* input;
+        const char* packed;
+    } files[] = {
+        {"one-zero", "one-zero.dc.varnQ27p"}, {"ab", "ab.mtf-ad.varnQ27p"},
+        {"banana", "banana.dc.varnQ27p"},     {"abracadabra", "abracadabra.mtf-st.varnQ27p"},
+        {"ff-x300", "ff-x300.dc.varnQ27p"},   {"words", "words.dc.varnQ27p"},
+        {"words", "words.dc-b700.varnQ27p"},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.packed);
+        const std::string input = readFile(std::string(VARN_GOLDEN_DIR) + "/" + f.input);
+        const std::string packed = readFile(std::string(VARN_GOLDEN_DIR) + "/" + f.packed);
+        ASSERT_EQ(le32(packed, 8), input.size());
+        std::size_t offset = 12;
+        std::size_t done = 0;
+        int blocks = 0;
+        while (done < input.size()) {
+            const std::uint32_t payloadSize = le32(packed, offset + 4);
+            const std::uint32_t blockSize = le32(packed, offset + 8);
+            ASSERT_LE(done + blockSize, input.size());
+            const Transformed t = forward(input.substr(done, blockSize));
+            EXPECT_EQ(t.primary, le32(packed, offset + 18)) << "block " << blocks;
+            offset += 18 + payloadSize;
+            done += blockSize;
+            ++blocks;
+        }
+        EXPECT_EQ(offset, packed.size());
+    }
+}
+
+TEST(Ibwt, RestoresEdgeCases)
+{
+    EXPECT_EQ(inverse({"z", 0}), "z");
+    EXPECT_EQ(inverse({"nnbaaa", 3}), "banana");
+    EXPECT_EQ(inverse({"rdarcaaaabb", 2}), "abracadabra");
+    EXPECT_EQ(inverse({std::string(300, '\xff'), 299}), std::string(300, '\xff'));
+    EXPECT_EQ(inverse({std::string(5, '\0'), 4}), std::string(5, '\0'));
+}
+
+TEST(Ibwt, RejectsPrimaryIndexOutsideBlockBeforeWriting)
+{
+    const std::string in = "nnbaaa";
+    for (unsigned primary : {6u, 7u, 0xFFFFFFFFu}) {
+        std::string out(in.size(), '#');
+        EXPECT_THROW(ibwt<char>(&out[0], in.data(), 6, primary), Exception);
+        EXPECT_EQ(out, std::string(in.size(), '#'));
+    }
+}
+
+// Not every byte string is the transform of a block; with a valid primary
+// index the walk must still stay inside both buffers (the sanitizer build
+// checks this) and produce some output.
+TEST(Ibwt, ArbitraryInputStaysInBounds)
+{
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t size = 1 + trial % 64;
+        const std::string in = randomBlock(rng, size, trial % 2 ? 256 : 3, 0);
+        std::vector<char> out(size);
+        ibwt<char>(out.data(), in.data(), static_cast<unsigned>(size),
+                   static_cast<unsigned>(rng() % size));
+    }
+}
+
+TEST_F(SuffixDumps, SortedSuffixLinesArePaddedAndLimited)
+{
+    std::ostringstream suffixes;
+    bwtPrintSuffixesToFile = true;
+    bwtSuffixesFile = &suffixes;
+    const std::string pad(8, ' ');
+
+    forward("cab");
+    EXPECT_EQ(suffixes.str(), "0 suffix 1: " + pad + "ab\n1 suffix 2: " + pad + "b\n2 suffix 0: " + pad + "cab\n");
+
+    suffixes.str("");
+    bwtPrintSuffixesToFileMaxSuffixSize = 0;
+    forward("cab");
+    EXPECT_EQ(suffixes.str(), "0 suffix 1: " + pad + "\n1 suffix 2: " + pad + "\n2 suffix 0: " + pad + "\n");
+
+    suffixes.str("");
+    bwtPrintSuffixesToFileMaxSuffixSize = 1;
+    forward("cab");
+    EXPECT_EQ(suffixes.str(), "0 suffix 1: " + pad + "a\n1 suffix 2: " + pad + "b\n2 suffix 0: " + pad + "c\n");
+}
+
+TEST_F(SuffixDumps, SuffixLinesCarryRawBytesAndNoPaddingPastTwentyColumns)
+{
+    std::ostringstream suffixes;
+    bwtPrintSuffixesToFile = true;
+    bwtSuffixesFile = &suffixes;
+    // Line ends and NUL bytes are written as they are.
+    forward(std::string("\n\0", 2));
+    EXPECT_EQ(suffixes.str(), std::string("0 suffix 1: ") + std::string(8, ' ') + std::string("\0\n", 2) +
+                                  "1 suffix 0: " + std::string(8, ' ') + std::string("\n\0\n", 3));
+
+    // In a block of 10001 equal bytes, rank 10000 is suffix 0 and rank r
+    // is suffix 10000 - r; "10000 suffix 0: " needs 4 spaces, while
+    // "0 suffix 10000: " also needs 4 and a 20-character head gets none.
+    suffixes.str("");
+    bwtPrintSuffixesToFileMaxSuffixSize = 2;
+    forward(std::string(10001, 'q'));
+    std::istringstream lines(suffixes.str());
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_EQ(all.size(), 10001u);
+    EXPECT_EQ(all[0], "0 suffix 10000:     q");
+    EXPECT_EQ(all[10000], "10000 suffix 0:     qq");
+    bwtPrintSuffixesToFileMaxSuffixSize = 0;
+    suffixes.str("");
+    forward(std::string(20001, 'q'));
+    const std::string text = suffixes.str();
+    EXPECT_NE(text.find("\n10000 suffix 10000: \n"), std::string::npos);  // 20 columns: no space
+    EXPECT_NE(text.find("\n10999 suffix 9001:  \n"), std::string::npos);  // 19 columns: one space
+    EXPECT_NE(text.find("\n20000 suffix 0:     \n"), std::string::npos);
+}
+
+TEST_F(SuffixDumps, SuffixArrayLineHasNoTrailingSeparator)
+{
+    std::ostringstream suffixes, array;
+    bwtPrintSuffixesToFile = true;
+    bwtSuffixesFile = &suffixes;
+    bwtPrintSuffixArrayToFile = true;
+    bwtSuffixArrayFile = &array;
+    const Transformed t = forward("cab");
+    EXPECT_EQ(t.data, "cab");
+    EXPECT_EQ(t.primary, 2u);
+    EXPECT_EQ(array.str(), "1 2 0");
+    // The next block's positions follow directly.
+    forward("banana");
+    EXPECT_EQ(array.str(), "1 2 05 3 1 0 4 2");
+    EXPECT_EQ(suffixes.str().substr(0, 20), "0 suffix 1:         ");
+}
+
+TEST_F(SuffixDumps, NothingWrittenUnlessFlagAndStreamAreSet)
+{
+    std::ostringstream suffixes, array;
+    // Streams set, flags clear.
+    bwtSuffixesFile = &suffixes;
+    bwtSuffixArrayFile = &array;
+    EXPECT_EQ(forward("banana").data, "nnbaaa");
+    EXPECT_EQ(suffixes.str(), "");
+    EXPECT_EQ(array.str(), "");
+    // Flags set, streams null: the transform is unchanged.
+    bwtPrintSuffixesToFile = true;
+    bwtPrintSuffixArrayToFile = true;
+    bwtSuffixesFile = nullptr;
+    bwtSuffixArrayFile = nullptr;
+    const Transformed t = forward("banana");
+    EXPECT_EQ(t.data, "nnbaaa");
+    EXPECT_EQ(t.primary, 3u);
+}
