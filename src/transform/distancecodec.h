@@ -1,0 +1,325 @@
+#pragma once
+// Distance coding of a BWT output block.
+//
+// For every run of equal symbols the coder records how far away the next run
+// of the same symbol starts, counting only positions the decoder does not
+// already know; run lengths are never stored, because a run ends where the
+// next known run start begins. The sequence is a 256-entry header (where each
+// symbol first occurs) followed by one entry per run, with trailing zeros
+// removed. DistanceDecoder rebuilds the block run by run from that sequence.
+
+#include "diag/exception.h"
+
+#include <cassert>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace distancecoding {
+
+// Ranks symbols by recency of use: touch() makes a symbol the most recent,
+// newerThan() counts the symbols touched after it. Each touch gets a time
+// stamp; a Fenwick tree over the stamps answers the count in O(log W). When
+// the stamps run out, the live ones are renumbered 1..m in order, which costs
+// O(W) once every W - alphabetSize touches.
+class RecencyRanks {
+public:
+    explicit RecencyRanks(unsigned alphabetSize)
+        : width_(stampWidth(alphabetSize)),
+          tree_(width_ + 1, 0),
+          symbolAt_(width_ + 1, 0),
+          stampOf_(alphabetSize, 0)
+    {
+    }
+
+    // Number of distinct symbols touched since `symbol` was last touched.
+    // `symbol` must have been touched before.
+    unsigned newerThan(unsigned symbol) const
+    {
+        assert(stampOf_[symbol] != 0);
+        return live_ - prefix(stampOf_[symbol]);
+    }
+
+    void touch(unsigned symbol)
+    {
+        if (nextStamp_ > width_) renumber();
+        if (stampOf_[symbol] != 0)
+            add(stampOf_[symbol], -1);
+        else
+            ++live_;
+        stampOf_[symbol] = nextStamp_;
+        symbolAt_[nextStamp_] = symbol;
+        add(nextStamp_, +1);
+        ++nextStamp_;
+    }
+
+    // Recency order of the touched symbols, 1 = least recent; 0 = untouched.
+    // Valid until the next touch().
+    const std::vector<unsigned>& compactOrder()
+    {
+        renumber();
+        return stampOf_;
+    }
+
+private:
+    static unsigned stampWidth(unsigned alphabetSize)
+    {
+        unsigned w = 64;
+        while (w < 4 * alphabetSize) w *= 2;
+        return w;
+    }
+
+    unsigned prefix(unsigned i) const
+    {
+        unsigned sum = 0;
+        for (; i > 0; i &= i - 1) sum += tree_[i];
+        return sum;
+    }
+
+    void add(unsigned i, int delta)
+    {
+        for (; i <= width_; i += i & (0u - i)) tree_[i] += static_cast<unsigned>(delta);
+    }
+
+    // Gives the live stamps the numbers 1..live_ in their present order and
+    // rebuilds the tree over them in linear time.
+    void renumber()
+    {
+        unsigned m = 0;
+        for (unsigned s = 1; s < nextStamp_; ++s) {
+            unsigned symbol = symbolAt_[s];
+            if (stampOf_[symbol] == s) {
+                ++m;
+                stampOf_[symbol] = m;
+                symbolAt_[m] = symbol;
+            }
+        }
+        assert(m == live_);
+        for (unsigned i = 1; i <= width_; ++i) tree_[i] = i <= m ? 1 : 0;
+        for (unsigned i = 1; i <= width_; ++i) {
+            unsigned parent = i + (i & (0u - i));
+            if (parent <= width_) tree_[parent] += tree_[i];
+        }
+        nextStamp_ = m + 1;
+    }
+
+    unsigned width_;
+    std::vector<unsigned> tree_;      // Fenwick tree over stamps 1..width_
+    std::vector<unsigned> symbolAt_;  // symbol that received each stamp
+    std::vector<unsigned> stampOf_;   // latest stamp of each symbol, 0 = none
+    unsigned nextStamp_ = 1;
+    unsigned live_ = 0;               // symbols touched at least once
+};
+
+} // namespace distancecoding
+
+// Turns a block into its distance-coding sequence. One object codes one block.
+template <typename Symbol, typename Count>
+class DistanceCoder {
+public:
+    // `alphabetSize`: number of symbol values (256 for bytes).
+    explicit DistanceCoder(Count alphabetSize) : alphabetSize_(alphabetSize) {}
+    DistanceCoder(const DistanceCoder&) = delete;
+    DistanceCoder& operator=(const DistanceCoder&) = delete;
+
+    // Computes the sequence of the symbols in [begin, end); call once. The
+    // result is values()[valuesBegin()] ... values()[valuesEnd() - 1]: first
+    // the header (entry s is 0 when s is absent, otherwise first(s) + 1 minus
+    // the smaller symbols that occur earlier), then one entry per run (0 for
+    // the last run of its symbol, otherwise the distance to its next run minus
+    // the distinct symbols in between), trailing zeros removed.
+    void encode(const Symbol* begin, const Symbol* end);
+
+    const Count* values() const { return values_.get(); }
+    Count valuesBegin() const { return valuesBegin_; }
+    Count valuesEnd() const { return valuesEnd_; }
+
+private:
+    using Unsigned = std::make_unsigned_t<Symbol>;
+
+    Count alphabetSize_;
+    std::unique_ptr<Count[]> values_;
+    Count valuesCapacity_ = 0;
+    Count valuesBegin_ = 0;
+    Count valuesEnd_ = 0;
+};
+
+template <typename Symbol, typename Count>
+void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end)
+{
+    assert(!values_ && "encode is called once per object");
+    const Count n = static_cast<Count>(end - begin);
+    valuesCapacity_ = n + alphabetSize_;
+    values_.reset(new Count[valuesCapacity_]);
+    Count* values = values_.get();
+
+    // nextStart[s]: start of the nearest run of s to the right of the current
+    // position; meaningful once s has been seen.
+    std::vector<Count> nextStart(alphabetSize_, 0);
+    std::vector<bool> seen(alphabetSize_, false);
+    // Symbols ordered by nextStart are symbols ordered by how recently their
+    // run was passed, so "values with nextStart < L" is a recency rank.
+    distancecoding::RecencyRanks ranks(alphabetSize_);
+
+    // Backward pass: run entries are written from the end of `values` down.
+    Count w = valuesCapacity_;
+    Count i = n;
+    while (i > 0) {
+        const Count b = i - 1;
+        const Symbol c = begin[b];
+        Count a = b;
+        while (a > 0 && begin[a - 1] == c) --a;
+        const unsigned s = static_cast<Unsigned>(c);
+        if (!seen[s]) {
+            seen[s] = true;
+            values[--w] = 0;
+        } else {
+            // Every value with a run start below L has exactly one run start
+            // in (b, L): the distinct values between this run and the next.
+            const Count L = nextStart[s];
+            values[--w] = (L - b) - ranks.newerThan(s);
+        }
+        ranks.touch(s);
+        nextStart[s] = a;
+        i = a;
+    }
+
+    // Header: the 256 entries right before the first run entry. The values
+    // t < s with first(t) < first(s) are the ones already visited in this
+    // ascending walk whose recency order is newer than that of s.
+    valuesBegin_ = w - alphabetSize_;
+    const std::vector<unsigned>& order = ranks.compactOrder();
+    std::vector<std::uint64_t> visited((alphabetSize_ + 64) / 64, 0);
+    for (Count s = 0; s < alphabetSize_; ++s) {
+        Count entry = 0;
+        if (seen[s]) {
+            const unsigned r = order[s];
+            unsigned earlier = 0;
+            const unsigned word = r / 64;
+            earlier += __builtin_popcountll(visited[word] & ~((std::uint64_t(2) << (r % 64)) - 1));
+            for (unsigned k = word + 1; k < visited.size(); ++k) earlier += __builtin_popcountll(visited[k]);
+            entry = nextStart[s] + 1 - earlier;
+            visited[word] |= std::uint64_t(1) << (r % 64);
+        }
+        values[valuesBegin_ + s] = entry;
+    }
+
+    valuesEnd_ = valuesCapacity_;
+    while (valuesEnd_ > valuesBegin_ && values[valuesEnd_ - 1] == 0) --valuesEnd_;
+}
+
+// Rebuilds a block from its distance-coding sequence. One object per block.
+// Calling order: start(n); feedSymbol(s, header entry s) for s = 0..255 in
+// ascending order (0 for entries that were trimmed); decode(entry) for each
+// remaining run entry; decodeEnding() until n symbols have been produced.
+// A sequence that is not the coding of a block of n symbols throws Exception
+// (a run placed at or past n, or no run known where the next one must start);
+// every returned run lies within the block.
+template <typename Symbol, typename Count>
+class DistanceDecoder {
+public:
+    // `capacity`: most run starts known at once, the alphabet size.
+    explicit DistanceDecoder(Count capacity) : capacity_(capacity), tab_(new Entry[capacity]) {}
+    DistanceDecoder(const DistanceDecoder&) = delete;
+    DistanceDecoder& operator=(const DistanceDecoder&) = delete;
+
+    // Sets the block length n.
+    void start(Count size) { size_ = size; }
+
+    // Consumes the header entry of `symbol`: a non-zero `distance` d places
+    // its first run at the d-th position not taken by an earlier symbol.
+    void feedSymbol(Symbol symbol, Count distance);
+
+    // Produces the next run as (symbol, length) and consumes its run entry: a
+    // non-zero `distance` d places the symbol's next run at the d-th position
+    // after this run that is not already known.
+    std::pair<Symbol, Count> decode(Count distance);
+
+    // Produces the next run once the sequence is exhausted; same as decode(0).
+    std::pair<Symbol, Count> decodeEnding() { return decode(0); }
+
+private:
+    struct Entry {
+        Count pos;
+        Symbol symbol;
+    };
+
+    // Run starts at or past the block end mean the sequence was not made
+    // from a block of size_ symbols.
+    void requireInside(bool inside) const
+    {
+        if (!inside)
+            throw Exception("Corrupt distance-coded block: a run would start past the end of a block of " +
+                            std::to_string(size_) + " bytes.");
+    }
+
+    Count capacity_;
+    std::unique_ptr<Entry[]> tab_;  // known run starts, ascending pos
+    Count tabn_ = 0;
+    Count pos_ = 0;
+    Count size_ = 0;
+};
+
+template <typename Symbol, typename Count>
+void DistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count distance)
+{
+    if (distance == 0) return;
+    assert(tabn_ < capacity_ && "at most one header entry per symbol");
+    // Compared before adding so that no huge distance can wrap around.
+    requireInside(distance <= size_ - pos_);
+    Count target = pos_ + distance - 1;
+    Entry* tab = tab_.get();
+    Count i = 0;
+    while (i < tabn_ && tab[i].pos <= target) {
+        ++target;
+        ++i;
+    }
+    requireInside(target < size_);
+    for (Count j = tabn_; j > i; --j) tab[j] = tab[j - 1];
+    tab[i] = Entry{target, symbol};
+    ++tabn_;
+}
+
+template <typename Symbol, typename Count>
+std::pair<Symbol, Count> DistanceDecoder<Symbol, Count>::decode(Count distance)
+{
+    if (tabn_ == 0)
+        throw Exception("Corrupt distance-coded block: no run is known at position " + std::to_string(pos_) + ".");
+    Entry* tab = tab_.get();
+    if (tab[0].pos != pos_)
+        throw Exception("Corrupt distance-coded block: no run starts at position " + std::to_string(pos_) + ".");
+
+    const Symbol symbol = tab[0].symbol;
+    if (tabn_ == 1) {
+        // Nothing else is known: this run fills the rest of the block.
+        tabn_ = 0;
+        return {symbol, size_ - pos_};
+    }
+    const Count length = tab[1].pos - tab[0].pos;
+    pos_ = tab[1].pos;
+
+    if (distance == 0) {
+        for (Count j = 1; j < tabn_; ++j) tab[j - 1] = tab[j];
+        --tabn_;
+        return {symbol, length};
+    }
+
+    // Drop entry 0 and insert the symbol's next run start in one pass: the
+    // entries walked over move down one place. The new first entry sits at
+    // pos_ and is always passed, hence pos_ + distance rather than - 1.
+    requireInside(distance < size_ - pos_);
+    Count target = pos_ + distance;
+    tab[0] = tab[1];
+    Count i = 2;
+    while (i < tabn_ && tab[i].pos <= target) {
+        ++target;
+        tab[i - 1] = tab[i];
+        ++i;
+    }
+    requireInside(target < size_);
+    tab[i - 1] = Entry{target, symbol};
+    return {symbol, length};
+}

@@ -1,0 +1,226 @@
+#include "transform/distancecodec.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Coder = DistanceCoder<char, unsigned>;
+using Decoder = DistanceDecoder<char, unsigned>;
+
+std::vector<unsigned> encodeBlock(const std::string& block)
+{
+    Coder coder(256);
+    coder.encode(block.data(), block.data() + block.size());
+    return std::vector<unsigned>(coder.values() + coder.valuesBegin(), coder.values() + coder.valuesEnd());
+}
+
+// The sequence computed straight from its definition, with a scan over all
+// 256 values per run: the yardstick for the fast encoder.
+std::vector<unsigned> referenceEncode(const std::string& block)
+{
+    const unsigned n = static_cast<unsigned>(block.size());
+    std::vector<unsigned> nextStart(256, 0), runs;
+    std::vector<bool> seen(256, false);
+    unsigned i = n;
+    while (i > 0) {
+        unsigned b = i - 1, a = b;
+        unsigned char c = block[b];
+        while (a > 0 && static_cast<unsigned char>(block[a - 1]) == c) --a;
+        if (!seen[c]) {
+            seen[c] = true;
+            runs.push_back(0);
+        } else {
+            unsigned L = nextStart[c], between = 0;
+            for (unsigned k = 0; k < 256; ++k)
+                if (seen[k] && nextStart[k] < L) ++between;
+            runs.push_back(L - b - between);
+        }
+        nextStart[c] = a;
+        i = a;
+    }
+    std::vector<unsigned> seq;
+    for (unsigned s = 0; s < 256; ++s) {
+        unsigned entry = 0;
+        if (seen[s]) {
+            unsigned earlier = 0;
+            for (unsigned t = 0; t < s; ++t)
+                if (seen[t] && nextStart[t] < nextStart[s]) ++earlier;
+            entry = nextStart[s] + 1 - earlier;
+        }
+        seq.push_back(entry);
+    }
+    seq.insert(seq.end(), runs.rbegin(), runs.rend());
+    while (!seq.empty() && seq.back() == 0) seq.pop_back();
+    return seq;
+}
+
+// Drives a decoder in the order the block codec does and returns the runs.
+std::vector<std::pair<char, unsigned>> decodeRuns(const std::vector<unsigned>& seq, unsigned n)
+{
+    Decoder decoder(256);
+    decoder.start(n);
+    size_t k = 0;
+    for (; k < 256; ++k) decoder.feedSymbol(static_cast<char>(k), k < seq.size() ? seq[k] : 0);
+    std::vector<std::pair<char, unsigned>> runs;
+    unsigned produced = 0;
+    for (; k < seq.size(); ++k) {
+        runs.push_back(decoder.decode(seq[k]));
+        produced += runs.back().second;
+    }
+    while (produced < n) {
+        runs.push_back(decoder.decodeEnding());
+        produced += runs.back().second;
+    }
+    return runs;
+}
+
+std::string decodeBlock(const std::vector<unsigned>& seq, unsigned n)
+{
+    std::string out;
+    for (auto& run : decodeRuns(seq, n)) out.append(run.second, run.first);
+    return out;
+}
+
+std::vector<unsigned> header(std::initializer_list<std::pair<unsigned char, unsigned>> nonZero)
+{
+    std::vector<unsigned> h(256, 0);
+    for (auto& e : nonZero) h[e.first] = e.second;
+    return h;
+}
+
+std::string randomBlock(std::mt19937& rng, unsigned size, unsigned alphabet, unsigned maxRun)
+{
+    std::string s;
+    const unsigned offset = rng() % (257 - alphabet);  // small alphabets anywhere in 0..255
+    while (s.size() < size) {
+        char c = static_cast<char>(offset + rng() % alphabet);
+        s.append(std::min<size_t>(1 + rng() % maxRun, size - s.size()), c);
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(DistanceCoding, WorkedExamplesGiveTheirExactSequences)
+{
+    std::vector<unsigned> abracadabra = header({{'a', 1}, {'b', 1}, {'c', 3}, {'d', 4}, {'r', 1}});
+    for (unsigned v : {1, 3, 3, 1, 0, 1, 0, 1}) abracadabra.push_back(v);
+    EXPECT_EQ(encodeBlock("abracadabra"), abracadabra);
+    EXPECT_EQ(abracadabra.size(), 264u);
+
+    // A single run: only the header up to its symbol survives the trimming.
+    std::vector<unsigned> aaaa = header({{'a', 1}});
+    aaaa.resize('a' + 1);
+    EXPECT_EQ(encodeBlock("aaaa"), aaaa);
+    EXPECT_EQ(aaaa.size(), 98u);
+
+    std::vector<unsigned> abba = header({{'a', 1}, {'b', 1}});
+    abba.push_back(2);
+    EXPECT_EQ(encodeBlock("abba"), abba);
+    EXPECT_EQ(abba.size(), 257u);
+}
+
+TEST(DistanceCoding, DecoderFollowsTheAbbaTrace)
+{
+    Decoder decoder(256);
+    decoder.start(4);
+    for (unsigned s = 0; s < 256; ++s) decoder.feedSymbol(static_cast<char>(s), s == 'a' || s == 'b' ? 1 : 0);
+    EXPECT_EQ(decoder.decode(2), std::make_pair('a', 1u));
+    EXPECT_EQ(decoder.decodeEnding(), std::make_pair('b', 2u));
+    EXPECT_EQ(decoder.decodeEnding(), std::make_pair('a', 1u));
+    // The block is complete: nothing is known any more.
+    EXPECT_THROW(decoder.decodeEnding(), Exception);
+
+    EXPECT_EQ(decodeBlock(encodeBlock("abracadabra"), 11), "abracadabra");
+}
+
+TEST(DistanceCoding, EdgeShapesOfBlocks)
+{
+    // One byte, and one long run of byte 255: the whole header is kept and the
+    // block comes back from one ending run.
+    EXPECT_EQ(encodeBlock("x"), [] { auto h = header({{'x', 1}}); h.resize('x' + 1); return h; }());
+    std::string ff(1000, '\xff');
+    std::vector<unsigned> seq = encodeBlock(ff);
+    ASSERT_EQ(seq.size(), 256u);
+    EXPECT_EQ(seq[255], 1u);
+    auto runs = decodeRuns(seq, 1000);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0], std::make_pair('\xff', 1000u));
+
+    // No runs longer than one: every position is a run of its own.
+    std::string alternating;
+    for (int i = 0; i < 300; ++i) alternating += static_cast<char>(i % 3);
+    seq = encodeBlock(alternating);
+    EXPECT_EQ(seq.size(), 256u + 300 - 3);  // the last run of each value is trimmed
+    EXPECT_EQ(decodeRuns(seq, 300).size(), 300u);
+
+    // Small values in one run each: the header is cut short, the decoder is
+    // fed zeros for the missing entries.
+    seq = encodeBlock("\x01\x01\x03\x03\x03\x02");
+    EXPECT_LT(seq.size(), 256u);
+    EXPECT_EQ(decodeBlock(seq, 6), "\x01\x01\x03\x03\x03\x02");
+
+    // An entry of 1 may put the next run right after the current one's end.
+    EXPECT_EQ(encodeBlock("abab")[256], 1u);
+}
+
+TEST(DistanceCoding, FastEncoderMatchesTheDefinitionAndDecodesBack)
+{
+    std::mt19937 rng(12345);
+    for (int iter = 0; iter < 400; ++iter) {
+        unsigned size = 1 + rng() % (iter < 300 ? 300 : 20000);
+        unsigned alphabet = 1 + rng() % 256;
+        unsigned maxRun = 1 + rng() % (iter % 4 == 0 ? 40 : 3);
+        std::string block = randomBlock(rng, size, alphabet, maxRun);
+        std::vector<unsigned> seq = encodeBlock(block);
+        ASSERT_EQ(seq, referenceEncode(block)) << "iteration " << iter;
+        ASSERT_EQ(decodeBlock(seq, size), block) << "iteration " << iter;
+    }
+    // Long blocks of full-alphabet noise renumber the recency stamps many times.
+    for (unsigned size : {100000u, 250001u}) {
+        std::string block = randomBlock(rng, size, 256, 1);
+        std::vector<unsigned> seq = encodeBlock(block);
+        ASSERT_EQ(seq, referenceEncode(block));
+        ASSERT_EQ(decodeBlock(seq, size), block);
+    }
+}
+
+TEST(DistanceCoding, CorruptSequencesThrowAndStayInsideTheBlock)
+{
+    // Nothing is placed at position 0.
+    std::vector<unsigned> seq = header({{'a', 2}});
+    EXPECT_THROW(decodeBlock(seq, 4), Exception);
+    // An all-zero header knows no run at all.
+    EXPECT_THROW(decodeBlock({}, 4), Exception);
+    // A header entry past the block end, and one so large it would wrap.
+    EXPECT_THROW(decodeBlock(header({{'a', 1}, {'b', 4}}), 4), Exception);
+    EXPECT_THROW(decodeBlock(header({{'a', 1}, {'b', 0xFFFFFFFFu}}), 4), Exception);
+    // A run entry that would place the next run at or past the end.
+    seq = header({{'a', 1}, {'b', 1}});
+    seq.push_back(3);
+    EXPECT_THROW(decodeBlock(seq, 4), Exception);
+    seq.back() = 0xFFFFFFF0u;
+    EXPECT_THROW(decodeBlock(seq, 4), Exception);
+
+    // Arbitrary sequences either decode to runs that exactly fill the block
+    // or throw Exception.
+    std::mt19937 rng(99);
+    for (int iter = 0; iter < 3000; ++iter) {
+        unsigned n = 1 + rng() % 50;
+        std::vector<unsigned> any(rng() % 300);
+        for (auto& v : any) v = rng() % 4 == 0 ? 0 : rng() % (iter % 2 ? 5 : 60);
+        try {
+            unsigned total = 0;
+            for (auto& run : decodeRuns(any, n)) {
+                ASSERT_GT(run.second, 0u);
+                total += run.second;
+                ASSERT_LE(total, n);
+            }
+        } catch (const Exception&) {
+        }
+    }
+}
