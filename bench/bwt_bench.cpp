@@ -1,0 +1,129 @@
+// Throughput of the forward and inverse BWT on 10 MiB blocks of four kinds:
+// English-like text, random bytes, one repeated byte and a short repeated
+// phrase. The repeated blocks drive the suffix sort through the most
+// doubling passes.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+
+#include "transform/bwt.h"
+#include "transform/ibwt.h"
+
+namespace {
+
+const std::size_t blockBytes = 10485760;
+
+std::string repeatToBlock(const std::string& unit)
+{
+    std::string block;
+    block.reserve(blockBytes);
+    while (block.size() < blockBytes) block.append(unit, 0, std::min(unit.size(), blockBytes - block.size()));
+    return block;
+}
+
+// Text files of the corpora, concatenated; the last few hundred KB repeat
+// the start because the corpora fall short of 10 MiB.
+std::string textBlock()
+{
+    static const char* const names[] = {
+        "canterbury-large/bible.txt", "canterbury-large/world192.txt", "calgary/book1",
+        "calgary/book2",  "calgary/news",   "calgary/paper1", "calgary/paper2", "calgary/paper3",
+        "calgary/paper4", "calgary/paper5", "calgary/paper6", "calgary/bib",    "calgary/trans",
+        "calgary/progc",  "calgary/progl",  "calgary/progp",  "canterbury/alice29.txt",
+        "canterbury/asyoulik.txt", "canterbury/lcet10.txt", "canterbury/plrabn12.txt",
+        "canterbury/cp.html", "canterbury/fields.c",
+    };
+    std::string text;
+    for (const char* name : names) {
+        std::ifstream in(std::string(VARN_BENCH_CORPUS_DIR) + "/" + name, std::ios::binary);
+        text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (text.empty()) text = "The corpus directory was not found; this stands in for English text. ";
+    return repeatToBlock(text);
+}
+
+std::string randomBlock()
+{
+    std::mt19937 rng(2027);
+    std::string block(blockBytes, '\0');
+    for (char& c : block) c = static_cast<char>(rng() >> 24);
+    return block;
+}
+
+enum Kind { text, random, oneByte, phrase };
+
+const std::string& input(int kind)
+{
+    static std::map<int, std::string> cache;
+    auto it = cache.find(kind);
+    if (it != cache.end()) return it->second;
+    std::string block;
+    switch (kind) {
+    case text: block = textBlock(); break;
+    case random: block = randomBlock(); break;
+    case oneByte: block = std::string(blockBytes, 'a'); break;
+    default: block = repeatToBlock("the cat sat on the mat. "); break;
+    }
+    return cache.emplace(kind, std::move(block)).first->second;
+}
+
+struct Transformed {
+    std::string data;
+    unsigned primary;
+};
+
+const Transformed& transformed(int kind)
+{
+    static std::map<int, Transformed> cache;
+    auto it = cache.find(kind);
+    if (it != cache.end()) return it->second;
+    std::string data = input(kind);
+    const unsigned primary = bwt<char, unsigned>(&data[0], static_cast<unsigned>(data.size()));
+    return cache.emplace(kind, Transformed{std::move(data), primary}).first->second;
+}
+
+void BM_Bwt(benchmark::State& state)
+{
+    const std::string& original = input(static_cast<int>(state.range(0)));
+    std::string block;
+    for (auto _ : state) {
+        state.PauseTiming();
+        block = original;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(bwt<char, unsigned>(&block[0], static_cast<unsigned>(block.size())));
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * original.size());
+}
+
+void BM_Ibwt(benchmark::State& state)
+{
+    const int kind = static_cast<int>(state.range(0));
+    const Transformed& t = transformed(kind);
+    std::string out(t.data.size(), '\0');
+    for (auto _ : state) {
+        ibwt<char>(&out[0], t.data.data(), static_cast<unsigned>(t.data.size()), t.primary);
+        benchmark::DoNotOptimize(out.data());
+    }
+    if (out != input(kind)) state.SkipWithError("inverse did not restore the block");
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * t.data.size());
+}
+
+void kinds(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("text0_random1_byte2_phrase3");
+    for (int kind : {text, random, oneByte, phrase}) b->Arg(kind);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+BENCHMARK(BM_Bwt)->Apply(kinds);
+BENCHMARK(BM_Ibwt)->Apply(kinds);
+
+BENCHMARK_MAIN();
