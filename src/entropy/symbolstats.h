@@ -42,7 +42,18 @@ public:
     void update(unsigned symbol, unsigned increment)
     {
         assert(symbol < num);
-        for (unsigned i = symbol + 1; i <= num; ++i) tab[i] += increment;
+        // Touches every entry above the symbol: up to 257 adds per coded
+        // symbol, the model's main cost. Four at a time lets the compiler
+        // use vector adds at -O2.
+        T* p = tab.get() + symbol + 1;
+        T* const end = tab.get() + num + 1;
+        for (; end - p >= 4; p += 4) {
+            p[0] += increment;
+            p[1] += increment;
+            p[2] += increment;
+            p[3] += increment;
+        }
+        for (; p != end; ++p) *p += increment;
     }
 
     // Halves every count (rounding down, but never below 1) when the total
