@@ -1,0 +1,128 @@
+#pragma once
+// Arithmetic coding of distance-coding values.
+//
+// A value is sent as its bucket number, coded with an adaptive model over the
+// buckets a block of its size can reach, followed by the offset inside the
+// bucket as uniform extra bits (whole bytes first, lowest byte first, then
+// the remaining bits). Small distances dominate after the BWT, and buckets
+// 0-7 hold them with no extra bits.
+
+#include "entropy/arithmeticcodec.h"
+#include "entropy/bitstream.h"
+#include "entropy/symbolstats.h"
+
+#include <cassert>
+
+// One value bucket: the values base ... base + 2^bits - 1.
+struct DCBucket {
+    unsigned base;
+    unsigned bits;
+};
+
+// What the coding and decoding side share: the bucket table and a model over
+// the buckets in use, built from the block size alone.
+class AACodecBaseForDC {
+public:
+    static constexpr unsigned bucketCount = 57;
+    // Buckets cover 0 upward without gaps: base(k + 1) = base(k) + 2^bits(k).
+    static const DCBucket dtab[bucketCount];
+    // Total at which the model halves its counts.
+    static constexpr unsigned statsLimit = 4096;
+
+    // `maxValue`: the block size, which bounds every value of the block.
+    explicit AACodecBaseForDC(unsigned maxValue) : stats(0)
+    {
+        numSymbols = numSymbolsFor(maxValue);
+        stats.reset(numSymbols);
+    }
+
+    // 1 + the bucket holding `maxValue`, at least 2 (the model needs two).
+    static unsigned numSymbolsFor(unsigned maxValue)
+    {
+        unsigned k = bucketCount - 1;
+        while (dtab[k].base > maxValue) --k;
+        return k + 1 < 2 ? 2 : k + 1;
+    }
+
+    unsigned numSymbols;  // buckets in use, 2..57
+
+protected:
+    // Largest bucket k < numSymbols with base(k) <= value.
+    unsigned bucketOf(unsigned value) const
+    {
+        unsigned lo = 0;
+        unsigned hi = numSymbols;
+        while (hi - lo > 1) {
+            unsigned mid = (lo + hi) / 2;
+            if (value < dtab[mid].base)
+                hi = mid;
+            else
+                lo = mid;
+        }
+        return lo;
+    }
+
+    AdaptiveSymbolStats<unsigned> stats;
+};
+
+// Codes values into a bit stream (16-bit arithmetic coder).
+class AACoderForDC : public AACodecBaseForDC {
+public:
+    // `bits` is not owned and must outlive the coder.
+    AACoderForDC(unsigned maxValue, OutBitStream* bits) : AACodecBaseForDC(maxValue), coder(bits) {}
+
+    // Codes one value; it must not exceed the maxValue given at construction.
+    void encode(unsigned value)
+    {
+        const unsigned k = bucketOf(value);
+        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
+        coder.encode(r.low, r.high, r.total);
+        unsigned e = value - dtab[k].base;
+        unsigned n = dtab[k].bits;
+        assert(n == 32 || (e >> n) == 0);
+        for (; n > 7; n -= 8, e >>= 8) coder.encode(e & 255, (e & 255) + 1, 256);
+        if (n > 0) coder.encode(e, e + 1, 1u << n);
+    }
+
+    // Ends the code string; the caller then flushes the bit stream.
+    void flush() { coder.flush(); }
+
+private:
+    ArithmeticCoder<unsigned, unsigned, 16> coder;
+};
+
+// Decodes the values written by AACoderForDC.
+class AADecoderForDC : public AACodecBaseForDC {
+public:
+    // `bits` is not owned and must outlive the decoder.
+    AADecoderForDC(unsigned maxValue, InBitStream* bits) : AACodecBaseForDC(maxValue), decoder(bits) {}
+
+    // Reads the first code bits; call once, before the first decode().
+    void start() { decoder.start(); }
+
+    // Returns the next value. Any bits decode to some value without fault;
+    // whether it fits the block is for the caller to check.
+    unsigned decode()
+    {
+        const unsigned k = stats.getSymbol(decoder.decode(stats.getMax()));
+        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
+        decoder.decodeExtract(r.low, r.high, r.total);
+        unsigned e = 0;
+        unsigned shift = 0;
+        unsigned n = dtab[k].bits;
+        for (; n > 7; n -= 8, shift += 8) {
+            unsigned d = decoder.decode(256);
+            decoder.decodeExtract(d, d + 1, 256);
+            e += d << shift;
+        }
+        if (n > 0) {
+            unsigned d = decoder.decode(1u << n);
+            decoder.decodeExtract(d, d + 1, 1u << n);
+            e += d << shift;
+        }
+        return dtab[k].base + e;
+    }
+
+private:
+    ArithmeticDecoder<unsigned, unsigned, 16> decoder;
+};
