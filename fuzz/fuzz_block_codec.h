@@ -1,0 +1,37 @@
+#pragma once
+// Shared body of the three block-decoder targets. Input layout: a 32-bit
+// little-endian control word, then the payload. The low 18 bits of the
+// control word plus one give the block size (1 .. 262144, wide enough to
+// cross the 64 KiB bit-stream buffer); bit 31 gives the zero-run setting of
+// the move-to-front decoders.
+
+#include "fuzz_common.h"
+
+#include "diag/exception.h"
+#include "diag/options.h"
+
+#include <memory>
+#include <sstream>
+
+namespace fuzz {
+
+using UnpackBlock = void (*)(std::istream&, char*, unsigned);
+
+inline int runBlockDecoder(UnpackBlock unpack, const uint8_t* data, size_t size)
+{
+    if (size < 4) return 0;
+    const uint32_t control = readLE32(data);
+    const unsigned blockSize = (control & 0x3FFFFu) + 1;
+    useRLE0 = (control >> 31) != 0;
+    std::istringstream payload(std::string(reinterpret_cast<const char*>(data) + 4, size - 4));
+    // Exactly blockSize bytes, so that AddressSanitizer sees any write past them.
+    std::unique_ptr<char[]> block(new char[blockSize]);
+    try {
+        unpack(payload, block.get(), blockSize);
+    } catch (const Exception&) {
+        // Rejected payload: a correct outcome.
+    }
+    return 0;
+}
+
+}  // namespace fuzz
