@@ -20,6 +20,12 @@ template <typename Base>
 class DecoderProbe : public Base {
 public:
     using Base::Base;
+    void setState(unsigned low, unsigned high, unsigned value)
+    {
+        this->low = low;
+        this->high = high;
+        this->value = value;
+    }
     bool invariantsHold() const
     {
         const unsigned Q = Base::QUARTER, H = Base::HALF;
@@ -202,6 +208,30 @@ TEST(ArithmeticCoderRoundTrip, LongDeferredRunsAtTheEnd)
     symbols[0] = 2;
     std::string bytes = encodeSymbols<Coder16>(symbols, 3, 0, tab, "");
     EXPECT_EQ(decodeSymbols<Decoder16>(bytes, symbols.size(), 3, 0, tab), symbols);
+}
+
+TEST(ArithmeticDecoderCounts, EachCodeValueMapsToTheSymbolWhoseIntervalHoldsIt)
+{
+    // Whole interval, four equal symbols: the boundaries are exact multiples.
+    DecoderProbe<Decoder16> d;
+    for (unsigned v : {0x0000u, 0x3FFFu, 0x4000u, 0x7FFFu, 0x8000u, 0xFFFFu}) {
+        d.setState(0, 0xFFFF, v);
+        EXPECT_EQ(d.decode(4), v >> 14) << std::hex << v;
+    }
+    // For every value under assorted intervals and totals, the count c is the
+    // one whose coder interval for [c, c + 1) holds the value.
+    struct Case { unsigned low, high, total; };
+    for (Case c : {Case{0, 0xFFFF, 257}, Case{0x3FFE, 0xC001, 16384}, Case{0x1234, 0x9ABC, 1000},
+                   Case{0x3FFF, 0xBFFF, 3}, Case{0x2000, 0x8000, 8193}}) {
+        unsigned range = c.high - c.low + 1;
+        for (unsigned v = c.low; v <= c.high; ++v) {
+            d.setState(c.low, c.high, v);
+            unsigned n = d.decode(c.total);
+            ASSERT_LT(n, c.total);
+            ASSERT_LE(c.low + range * n / c.total, v) << v;
+            ASSERT_GE(c.low + range * (n + 1) / c.total - 1, v) << v;
+        }
+    }
 }
 
 TEST(ArithmeticDecoderSafety, RandomBitsWithARealModelStayInBounds)
