@@ -10,7 +10,9 @@
 
 #include "diag/exception.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -222,7 +224,10 @@ template <typename Symbol, typename Count>
 class DistanceDecoder {
 public:
     // `capacity`: most run starts known at once, the alphabet size.
-    explicit DistanceDecoder(Count capacity) : capacity_(capacity), tab_(new Entry[capacity]) {}
+    explicit DistanceDecoder(Count capacity)
+        : capacity_(capacity), room_(4 * capacity + 2), buffer_(new Entry[room_])
+    {
+    }
     DistanceDecoder(const DistanceDecoder&) = delete;
     DistanceDecoder& operator=(const DistanceDecoder&) = delete;
 
@@ -256,9 +261,49 @@ private:
                             std::to_string(size_) + " bytes.");
     }
 
+    Entry* tab() const { return buffer_.get() + head_; }
+
+    // The walk that places a run: starting at entry `from` with `target`,
+    // every entry at or before the target pushes it one position further.
+    // Returns the index of the first entry not passed. Entry i is passed when
+    // tab[i].pos <= target + (i - from), that is tab[i].pos - i <= target -
+    // from; as positions are distinct and ascending, tab[i].pos - i never
+    // decreases, so after a short linear look (small distances are the common
+    // case) the rest is a binary search.
+    Count skipKnown(Count from, Count target) const
+    {
+        const Entry* t = tab();
+        const Count key = target - from;
+        Count i = from;
+        for (const Count linearEnd = std::min<Count>(tabn_, from + 8); i < linearEnd; ++i)
+            if (t[i].pos - i > key) return i;
+        if (i == tabn_) return i;
+        // The answer lies in [i, i + n]; the halving step is written so that
+        // it compiles to a conditional move, as its outcome is unpredictable.
+        Count n = tabn_ - i;
+        while (n > 1) {
+            const Count half = n / 2;
+            i = t[i + half].pos - (i + half) <= key ? i + half : i;
+            n -= half;
+        }
+        return i + (t[i].pos - i <= key ? 1 : 0);
+    }
+
+    // Makes room for one more entry after the last one. The table slides
+    // towards the end of the buffer as runs are consumed from its front;
+    // moving it back happens once per 3 * capacity consumed runs at most.
+    void roomAtEnd()
+    {
+        if (head_ + tabn_ < room_) return;
+        std::memmove(buffer_.get(), tab(), tabn_ * sizeof(Entry));
+        head_ = 0;
+    }
+
     Count capacity_;
-    std::unique_ptr<Entry[]> tab_;  // known run starts, ascending pos
-    Count tabn_ = 0;
+    Count room_;                       // buffer length in entries
+    std::unique_ptr<Entry[]> buffer_;  // the table lives in [head_, head_ + tabn_)
+    Count head_ = 0;
+    Count tabn_ = 0;                   // known run starts, ascending pos
     Count pos_ = 0;
     Count size_ = 0;
 };
@@ -270,16 +315,13 @@ void DistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count distance)
     assert(tabn_ < capacity_ && "at most one header entry per symbol");
     // Compared before adding so that no huge distance can wrap around.
     requireInside(distance <= size_ - pos_);
-    Count target = pos_ + distance - 1;
-    Entry* tab = tab_.get();
-    Count i = 0;
-    while (i < tabn_ && tab[i].pos <= target) {
-        ++target;
-        ++i;
-    }
+    const Count i = skipKnown(0, pos_ + distance - 1);
+    const Count target = pos_ + distance - 1 + i;
     requireInside(target < size_);
-    for (Count j = tabn_; j > i; --j) tab[j] = tab[j - 1];
-    tab[i] = Entry{target, symbol};
+    roomAtEnd();
+    Entry* t = tab();
+    std::memmove(t + i + 1, t + i, (tabn_ - i) * sizeof(Entry));
+    t[i] = Entry{target, symbol};
     ++tabn_;
 }
 
@@ -288,38 +330,43 @@ std::pair<Symbol, Count> DistanceDecoder<Symbol, Count>::decode(Count distance)
 {
     if (tabn_ == 0)
         throw Exception("Corrupt distance-coded block: no run is known at position " + std::to_string(pos_) + ".");
-    Entry* tab = tab_.get();
-    if (tab[0].pos != pos_)
+    Entry* t = tab();
+    if (t[0].pos != pos_)
         throw Exception("Corrupt distance-coded block: no run starts at position " + std::to_string(pos_) + ".");
 
-    const Symbol symbol = tab[0].symbol;
+    const Symbol symbol = t[0].symbol;
     if (tabn_ == 1) {
         // Nothing else is known: this run fills the rest of the block.
         tabn_ = 0;
         return {symbol, size_ - pos_};
     }
-    const Count length = tab[1].pos - tab[0].pos;
-    pos_ = tab[1].pos;
+    const Count length = t[1].pos - t[0].pos;
+    pos_ = t[1].pos;
 
     if (distance == 0) {
-        for (Count j = 1; j < tabn_; ++j) tab[j - 1] = tab[j];
+        ++head_;
         --tabn_;
         return {symbol, length};
     }
 
-    // Drop entry 0 and insert the symbol's next run start in one pass: the
-    // entries walked over move down one place. The new first entry sits at
-    // pos_ and is always passed, hence pos_ + distance rather than - 1.
+    // Drop entry 0 and insert the symbol's next run start before entry i.
+    // The new first entry sits at pos_ and is always passed, hence
+    // pos_ + distance rather than - 1.
     requireInside(distance < size_ - pos_);
-    Count target = pos_ + distance;
-    tab[0] = tab[1];
-    Count i = 2;
-    while (i < tabn_ && tab[i].pos <= target) {
-        ++target;
-        tab[i - 1] = tab[i];
-        ++i;
-    }
+    const Count i = skipKnown(2, pos_ + distance);
+    const Count target = pos_ + distance + (i - 2);
     requireInside(target < size_);
-    tab[i - 1] = Entry{target, symbol};
+    if (i - 1 <= tabn_ - i) {
+        // Fewer entries before the insertion point: move them down one.
+        std::memmove(t, t + 1, (i - 1) * sizeof(Entry));
+        t[i - 1] = Entry{target, symbol};
+    } else {
+        // Fewer after it: drop entry 0 by advancing the head, move the tail up.
+        roomAtEnd();
+        t = tab();
+        std::memmove(t + i + 1, t + i, (tabn_ - i) * sizeof(Entry));
+        t[i] = Entry{target, symbol};
+        ++head_;
+    }
     return {symbol, length};
 }
