@@ -16,7 +16,7 @@ inline std::string bitString(const std::string& bytes, size_t nbits)
     return s;
 }
 
-// An in-memory writer whose written bits can be inspected.
+// An in-memory writer whose written bits can be examined.
 class OutProbe : public OutBitStream {
 public:
     using OutBitStream::OutBitStream;
