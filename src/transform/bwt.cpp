@@ -49,14 +49,19 @@ private:
     // as group number. hi - lo >= 1.
     void sortNonEmpty(IndexT lo, IndexT hi);
     // Orders a part produced by a split and gives its members group
-    // numbers within [lo, hi). hi - lo >= 0.
-    void sort(IndexT lo, IndexT hi);
+    // numbers within [lo, hi). hi - lo >= 0. `budget` is the number of
+    // partition rounds left before ternaryQuickSort gives up on its pivots.
+    void sort(IndexT lo, IndexT hi, unsigned budget);
     void sort2(IndexT lo);
     void sort3(IndexT lo);
     void sort4(IndexT lo);
     // Splits members already ordered by key into runs of equal key.
     void settleRuns(IndexT lo, const IndexT* members, const IndexT* keys, unsigned count);
-    void ternaryQuickSort(IndexT lo, IndexT hi);
+    void ternaryQuickSort(IndexT lo, IndexT hi, unsigned budget);
+    // Same outcome as ternaryQuickSort, in O(m log m) for any key order:
+    // taken when the pivots keep splitting off tiny parts.
+    void sortByKeysAndSettle(IndexT lo, IndexT hi);
+    static unsigned partitionBudget(IndexT size);
 
     std::unique_ptr<IndexT[]> suffixes;
     std::unique_ptr<IndexT[]> groupOf;
@@ -149,11 +154,20 @@ void Sadakane<IndexT>::sortNonEmpty(IndexT lo, IndexT hi)
         suffixes[lo] = runMarker + 1;
         return;
     }
-    sort(lo, hi);
+    sort(lo, hi, partitionBudget(hi - lo));
 }
 
 template <class IndexT>
-void Sadakane<IndexT>::sort(IndexT lo, IndexT hi)
+unsigned Sadakane<IndexT>::partitionBudget(IndexT size)
+{
+    // Twice the depth of a balanced partition tree, as introsort allows.
+    unsigned log2 = 0;
+    while (size >>= 1) ++log2;
+    return 2 * log2;
+}
+
+template <class IndexT>
+void Sadakane<IndexT>::sort(IndexT lo, IndexT hi, unsigned budget)
 {
     switch (hi - lo) {
     case 0:
@@ -172,7 +186,7 @@ void Sadakane<IndexT>::sort(IndexT lo, IndexT hi)
         sort4(lo);
         return;
     default:
-        ternaryQuickSort(lo, hi);
+        ternaryQuickSort(lo, hi, budget);
         return;
     }
 }
@@ -249,12 +263,19 @@ void Sadakane<IndexT>::settleRuns(IndexT lo, const IndexT* members, const IndexT
 }
 
 template <class IndexT>
-void Sadakane<IndexT>::ternaryQuickSort(IndexT lo, IndexT hi)
+void Sadakane<IndexT>::ternaryQuickSort(IndexT lo, IndexT hi, unsigned budget)
 {
     IndexT* const slot = suffixes.get();
     const IndexT* const key = keyOf;
     for (;;) {
         assert(hi - lo >= 5);
+        // Median-of-three pivots can be driven to split off one member per
+        // round (a block of one repeated byte does it in its last passes),
+        // which is quadratic and deepens the stack by the group size.
+        if (budget-- == 0) {
+            sortByKeysAndSettle(lo, hi);
+            return;
+        }
         const IndexT v =
             median3(key[slot[lo]], key[slot[(lo + hi) / 2]], key[slot[hi - 1]]);
 
@@ -293,17 +314,42 @@ void Sadakane<IndexT>::ternaryQuickSort(IndexT lo, IndexT hi)
 
         // Lower part first, so its new group numbers are in place before the
         // equal part's and before the upper part reads its keys.
-        sort(lo, lt);
+        sort(lo, lt, budget);
         for (IndexT k = lt; k < eq; ++k) groupOf[slot[k]] = eq;
         // An equal part of two or more is left for the next pass.
         if (eq - lt == 1) slot[lt] = runMarker + 1;
 
         // Upper part in tail position: only lower parts deepen the stack.
         if (hi - eq < 5) {
-            sort(eq, hi);
+            sort(eq, hi, budget);
             return;
         }
         lo = eq;
+    }
+}
+
+template <class IndexT>
+void Sadakane<IndexT>::sortByKeysAndSettle(IndexT lo, IndexT hi)
+{
+    IndexT* const slot = suffixes.get();
+    const IndexT* const key = keyOf;
+    // Nothing is written to groupOf while the keys are compared, so they
+    // form one consistent snapshot.
+    std::sort(slot + lo, slot + hi, [key](IndexT a, IndexT b) { return key[a] < key[b]; });
+    // Tag the last slot of every run of equal keys before any group number
+    // changes: renumbering a run can change the keys of members of later
+    // runs, and the runs must follow the keys the order was built from.
+    // Members are below runMarker, so the top bit is free for the tag.
+    for (IndexT k = lo; k + 1 < hi; ++k)
+        if (key[slot[k]] != key[slot[k + 1]]) slot[k] |= runMarker;
+    slot[hi - 1] |= runMarker;
+    IndexT first = lo;
+    for (IndexT k = lo; k < hi; ++k) {
+        if (!isRunMarker(slot[k])) continue;
+        slot[k] -= runMarker;
+        for (IndexT m = first; m <= k; ++m) groupOf[slot[m]] = k + 1;
+        if (k == first) slot[k] = runMarker + 1;
+        first = k + 1;
     }
 }
 

@@ -33,6 +33,28 @@ std::vector<unsigned> naiveSuffixArray(const std::string& s)
     return sa;
 }
 
+// Independent reference for long blocks: prefix doubling over rank pairs
+// with a library sort, O(n log^2 n) whatever the block looks like.
+std::vector<unsigned> referenceSuffixArray(const std::string& s)
+{
+    const std::size_t n = s.size();
+    std::vector<unsigned> sa(n), rank(n), next(n);
+    std::iota(sa.begin(), sa.end(), 0u);
+    for (std::size_t i = 0; i < n; ++i) rank[i] = static_cast<unsigned char>(s[i]);
+    for (std::size_t k = 1;; k *= 2) {
+        // The end of the block (second component 0) sorts lowest.
+        auto pairOf = [&](unsigned i) {
+            return std::make_pair(rank[i], i + k < n ? rank[i + k] + 1 : 0u);
+        };
+        std::sort(sa.begin(), sa.end(), [&](unsigned a, unsigned b) { return pairOf(a) < pairOf(b); });
+        next[sa[0]] = 0;
+        for (std::size_t r = 1; r < n; ++r)
+            next[sa[r]] = next[sa[r - 1]] + (pairOf(sa[r - 1]) < pairOf(sa[r]) ? 1 : 0);
+        rank.swap(next);
+        if (rank[sa[n - 1]] == n - 1) return sa;
+    }
+}
+
 std::vector<unsigned> suffixArrayOf(const std::string& s)
 {
     const std::unique_ptr<unsigned[]> sa = suffixArray<unsigned>(s.data(), s.data() + s.size());
@@ -205,6 +227,35 @@ TEST(Bwt, MatchesComparisonSortOnGroupsOfTwoToSixMembers)
             checkBlock(s);
         }
     }
+}
+
+// Long runs and short periods keep huge groups alive for many passes; in
+// the last passes of a run of one byte the median-of-three pivots split off
+// one member per round, so the bounded-depth fallback takes over.
+TEST(Bwt, MatchesReferenceSortOnLongRepetitiveBlocks)
+{
+    std::mt19937 rng(31337);
+    std::vector<std::string> blocks = {
+        std::string(200000, 'a'),
+        std::string(150001, '\xff'),
+    };
+    std::string phrase, pair, nested;
+    while (phrase.size() < 200000) phrase += "the cat sat on the mat. ";
+    while (pair.size() < 100000) pair += "ab";
+    for (int i = 0; i < 2000; ++i) nested += std::string(static_cast<std::size_t>(i % 97), 'x') + "y";
+    const std::string noise = randomBlock(rng, 5000, 256, 0);
+    blocks.push_back(phrase);
+    blocks.push_back(pair + "a");
+    blocks.push_back(nested);
+    blocks.push_back(noise + std::string(50000, 'z') + noise + std::string(50000, 'z'));
+    for (const std::string& s : blocks) {
+        SCOPED_TRACE("size " + std::to_string(s.size()));
+        ASSERT_EQ(suffixArrayOf(s), referenceSuffixArray(s));
+        EXPECT_EQ(inverse(forward(s)), s);
+    }
+    // A run of one byte: ranks in descending position order.
+    const std::vector<unsigned> run = suffixArrayOf(std::string(1u << 20, '\0'));
+    for (unsigned r = 0; r < run.size(); ++r) ASSERT_EQ(run[r], run.size() - 1 - r);
 }
 
 TEST(Bwt, RoundTripsCorpusFiles)
