@@ -58,8 +58,9 @@ private:
     // Splits members already ordered by key into runs of equal key.
     void settleRuns(IndexT lo, const IndexT* members, const IndexT* keys, unsigned count);
     void ternaryQuickSort(IndexT lo, IndexT hi, unsigned budget);
-    // Same outcome as ternaryQuickSort, in O(m log m) for any key order:
-    // taken when the pivots keep splitting off tiny parts.
+    // Orders [lo, hi) by the keys as they stand and makes every run of
+    // equal keys a group, in O(m log m) for any key order. Taken when the
+    // pivots keep splitting off tiny parts.
     void sortByKeysAndSettle(IndexT lo, IndexT hi);
     static unsigned partitionBudget(IndexT size);
 
@@ -381,6 +382,7 @@ void printSuffixArray(std::ostream& os, IndexT size, const IndexT* sa)
 template <class IndexT>
 std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end)
 {
+    if (begin == end) return nullptr;
     Sadakane<IndexT> sorter;
     sorter.makeTables(begin, end);
     sorter.suffixSort();

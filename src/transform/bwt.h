@@ -10,7 +10,7 @@
 #include <memory>
 
 // Returns the suffix array of the bytes in [begin, end): entry r is the start
-// position of the suffix of rank r (rank 0 = least). Requires begin < end.
+// position of the suffix of rank r (rank 0 = least); null for an empty range.
 // Sorts by prefix doubling in 8(n+1) bytes of working memory plus the
 // n-entry result. Instantiated for IndexT = unsigned.
 template <class IndexT>

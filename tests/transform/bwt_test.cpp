@@ -160,6 +160,8 @@ TEST(Bwt, WorkedExamples)
 TEST(Bwt, EmptyBlockReturnsZeroAndTouchesNothing)
 {
     EXPECT_EQ((bwt<char, unsigned>(nullptr, 0)), 0u);
+    const char none = 'n';
+    EXPECT_EQ(suffixArray<unsigned>(&none, &none), nullptr);
     ibwt<char>(nullptr, nullptr, 0, 0);
 }
 
@@ -236,18 +238,18 @@ TEST(Bwt, MatchesReferenceSortOnLongRepetitiveBlocks)
 {
     std::mt19937 rng(31337);
     std::vector<std::string> blocks = {
-        std::string(200000, 'a'),
-        std::string(150001, '\xff'),
+        std::string(60000, 'a'),
+        std::string(50001, '\xff'),
     };
     std::string phrase, pair, nested;
-    while (phrase.size() < 200000) phrase += "the cat sat on the mat. ";
-    while (pair.size() < 100000) pair += "ab";
-    for (int i = 0; i < 2000; ++i) nested += std::string(static_cast<std::size_t>(i % 97), 'x') + "y";
+    while (phrase.size() < 60000) phrase += "the cat sat on the mat. ";
+    while (pair.size() < 40000) pair += "ab";
+    for (int i = 0; i < 800; ++i) nested += std::string(static_cast<std::size_t>(i % 97), 'x') + "y";
     const std::string noise = randomBlock(rng, 5000, 256, 0);
     blocks.push_back(phrase);
     blocks.push_back(pair + "a");
     blocks.push_back(nested);
-    blocks.push_back(noise + std::string(50000, 'z') + noise + std::string(50000, 'z'));
+    blocks.push_back(noise + std::string(20000, 'z') + noise + std::string(20000, 'z'));
     for (const std::string& s : blocks) {
         SCOPED_TRACE("size " + std::to_string(s.size()));
         ASSERT_EQ(suffixArrayOf(s), referenceSuffixArray(s));
