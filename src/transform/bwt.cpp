@@ -192,13 +192,17 @@ void Sadakane<IndexT>::sort(IndexT lo, IndexT hi, unsigned budget)
     }
 }
 
-// The compare-exchange networks swap only on a strictly greater key, so
-// members with equal keys keep their slot order.
-#define VARN_COMPARE_EXCHANGE(a, b)          \
-    if (key[a] > key[b]) {                   \
-        std::swap(key[a], key[b]);           \
-        std::swap(member[a], member[b]);     \
+// One compare-exchange of a network over members and their keys. It swaps
+// only on a strictly greater key, so members with equal keys keep their
+// slot order.
+template <class IndexT>
+inline void compareExchange(IndexT* member, IndexT* key, int a, int b)
+{
+    if (key[a] > key[b]) {
+        std::swap(key[a], key[b]);
+        std::swap(member[a], member[b]);
     }
+}
 
 template <class IndexT>
 void Sadakane<IndexT>::sort2(IndexT lo)
@@ -210,7 +214,7 @@ void Sadakane<IndexT>::sort2(IndexT lo)
         groupOf[member[0]] = groupOf[member[1]] = lo + 2;
         return;
     }
-    VARN_COMPARE_EXCHANGE(0, 1)
+    compareExchange(member, key, 0, 1);
     settleRuns(lo, member, key, 2);
 }
 
@@ -219,9 +223,9 @@ void Sadakane<IndexT>::sort3(IndexT lo)
 {
     IndexT member[3] = {suffixes[lo], suffixes[lo + 1], suffixes[lo + 2]};
     IndexT key[3] = {keyOf[member[0]], keyOf[member[1]], keyOf[member[2]]};
-    VARN_COMPARE_EXCHANGE(0, 1)
-    VARN_COMPARE_EXCHANGE(1, 2)
-    VARN_COMPARE_EXCHANGE(0, 1)
+    compareExchange(member, key, 0, 1);
+    compareExchange(member, key, 1, 2);
+    compareExchange(member, key, 0, 1);
     settleRuns(lo, member, key, 3);
 }
 
@@ -230,15 +234,13 @@ void Sadakane<IndexT>::sort4(IndexT lo)
 {
     IndexT member[4] = {suffixes[lo], suffixes[lo + 1], suffixes[lo + 2], suffixes[lo + 3]};
     IndexT key[4] = {keyOf[member[0]], keyOf[member[1]], keyOf[member[2]], keyOf[member[3]]};
-    VARN_COMPARE_EXCHANGE(0, 1)
-    VARN_COMPARE_EXCHANGE(2, 3)
-    VARN_COMPARE_EXCHANGE(0, 2)
-    VARN_COMPARE_EXCHANGE(1, 3)
-    VARN_COMPARE_EXCHANGE(1, 2)
+    compareExchange(member, key, 0, 1);
+    compareExchange(member, key, 2, 3);
+    compareExchange(member, key, 0, 2);
+    compareExchange(member, key, 1, 3);
+    compareExchange(member, key, 1, 2);
     settleRuns(lo, member, key, 4);
 }
-
-#undef VARN_COMPARE_EXCHANGE
 
 template <class IndexT>
 void Sadakane<IndexT>::settleRuns(IndexT lo, const IndexT* members, const IndexT* keys,
