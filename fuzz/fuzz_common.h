@@ -18,6 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace fuzz {
 
+// Name of the scratch folder, in static storage so that the exit handler
+// that removes it can still read it after the string objects are destroyed.
+inline char* scratchDirName()
+{
+    static char name[64];
+    return name;
+}
+
 // A folder private to this process, created on first use and kept for the
 // whole run (each input overwrites the same few files). Prefers a memory
 // file system, since file-level targets write two files per input.
@@ -29,8 +37,12 @@ inline const std::string& scratchDir()
             std::perror("mkdtemp");
             std::abort();
         }
+        std::snprintf(scratchDirName(), 64, "%s", tmpl.c_str());
         // Removed at a normal exit; a crashing run leaves it for inspection.
-        std::atexit([] { std::error_code ec; std::filesystem::remove_all(scratchDir(), ec); });
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(scratchDirName(), ec);
+        });
         return tmpl;
     }();
     return dir;
