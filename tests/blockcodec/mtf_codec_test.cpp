@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -62,9 +64,11 @@ std::vector<std::string> lines(const std::string& text)
     return result;
 }
 
+// A scratch file name of this process (test programs of several build
+// folders may run at the same time).
 std::string tempPath(const std::string& name)
 {
-    return (std::filesystem::temp_directory_path() / ("varn-mtf-" + name)).string();
+    return (std::filesystem::temp_directory_path() / ("varn-mtf-" + std::to_string(getpid()) + "-" + name)).string();
 }
 
 } // namespace
