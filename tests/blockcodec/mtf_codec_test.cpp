@@ -34,10 +34,16 @@ unsigned le32(const std::string& s, size_t at)
     return v;
 }
 
+// Decodes the payload as it is and followed by unrelated bytes: the decoder
+// reads ahead, and what lies behind the payload must not matter.
 void expectRoundTrip(const Mode& mode, const std::string& input, const std::string& what)
 {
     const std::string payload = pack(mode, input);
-    EXPECT_EQ(unpack(mode, payload, static_cast<unsigned>(input.size())), input) << what << " in " << mode.name;
+    const unsigned size = static_cast<unsigned>(input.size());
+    EXPECT_EQ(unpack(mode, payload, size), input) << what << " in " << mode.name;
+    std::string noise(977, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 131 + 7);
+    EXPECT_EQ(unpack(mode, payload + noise, size), input) << what << " in " << mode.name << " with trailing bytes";
 }
 
 // Runs `body` with std::cout captured; returns what it printed.

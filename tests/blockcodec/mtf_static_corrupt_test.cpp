@@ -248,4 +248,20 @@ TEST_F(MTFPayload, ArbitraryPayloadsNeverCrash)
         } catch (const Exception&) {
         }
     }
+
+    // Valid payloads with flipped bits, decoded with the wrong block size too.
+    const std::string text = "the quick brown fox jumps over the lazy dog, again and again and again";
+    for (const Mode& mode : allModes()) {
+        const std::string valid = pack(mode, text);
+        for (int trial = 0; trial < 100; ++trial) {
+            std::string payload = valid;
+            for (int flips = 1 + trial % 3; flips > 0; --flips)
+                payload[4 + rng() % (payload.size() - 4)] ^= static_cast<char>(1 << (rng() % 8));
+            const unsigned size = trial % 2 ? static_cast<unsigned>(text.size()) : 71 + rng() % 200;
+            try {
+                EXPECT_EQ(unpack(mode, payload, size).size(), size);
+            } catch (const Exception&) {
+            }
+        }
+    }
 }
