@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
 # Whole-program comparison of varn-q27 with bzip2 -9, xz -9 and zstd -19.
+# varn-q27 runs with its default pipeline (distance coding) and, as the
+# tools varn-q27-mtf-ad (-m), varn-q27-mtf-ad-norle (-m --norle0),
+# varn-q27-mtf-st (-m -s) and varn-q27-mtf-st-norle (-m --norle0 -s), with
+# the four move-to-front modes.
 #
 # Builds a Release varn-q27, then compresses and extracts every file of the
 # standard corpora (Calgary, Canterbury, large Canterbury, artificial) and
@@ -14,20 +18,21 @@
 # Usage: bench/compare.sh [output.md]
 # Environment: CORPUS (default ../shared/corpus next to the repository),
 # BUILD (default build-bench), REPS (default 3), TOOLS (default
-# "varn-q27 bzip2 xz zstd").
+# "varn-q27 varn-q27-mtf-ad varn-q27-mtf-ad-norle varn-q27-mtf-st
+# varn-q27-mtf-st-norle bzip2 xz zstd").
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 corpus=${CORPUS:-$repo/../shared/corpus}
 build=${BUILD:-$repo/build-bench}
 reps=${REPS:-3}
-tools=${TOOLS:-"varn-q27 bzip2 xz zstd"}
+tools=${TOOLS:-"varn-q27 varn-q27-mtf-ad varn-q27-mtf-ad-norle varn-q27-mtf-st varn-q27-mtf-st-norle bzip2 xz zstd"}
 report=${1:-/dev/null}
 
 [ -d "$corpus" ] || { echo "no corpus at $corpus" >&2; exit 1; }
 for t in cc bc python3; do command -v $t >/dev/null || { echo "needs $t" >&2; exit 1; }; done
 for t in $tools; do
-  [ "$t" = varn-q27 ] || command -v "$t" >/dev/null || { echo "missing $t" >&2; exit 1; }
+  [[ $t == varn-q27* ]] || command -v "$t" >/dev/null || { echo "missing $t" >&2; exit 1; }
 done
 
 echo "building Release varn-q27 in $build" >&2
@@ -56,6 +61,10 @@ head -c $size10 /dev/zero | tr '\0' 'a' > "$gen/one-byte-10MiB"
 compressCmd() {
   case $1 in
     varn-q27) echo "$varn -c $2 -o $3" ;;
+    varn-q27-mtf-ad) echo "$varn -c $2 -o $3 -m" ;;
+    varn-q27-mtf-ad-norle) echo "$varn -c $2 -o $3 -m --norle0" ;;
+    varn-q27-mtf-st) echo "$varn -c $2 -o $3 -m -s" ;;
+    varn-q27-mtf-st-norle) echo "$varn -c $2 -o $3 -m --norle0 -s" ;;
     bzip2) echo "bzip2 -9 -c $2" ;;
     xz) echo "xz -9 -c $2" ;;
     zstd) echo "zstd -19 -q -c $2" ;;
@@ -63,7 +72,7 @@ compressCmd() {
 }
 extractCmd() {
   case $1 in
-    varn-q27) echo "$varn -e $2 -o $3" ;;
+    varn-q27*) echo "$varn -e $2 -o $3" ;;
     bzip2) echo "bzip2 -d -c $2" ;;
     xz) echo "xz -d -c $2" ;;
     zstd) echo "zstd -d -q -c $2" ;;
@@ -131,7 +140,7 @@ run() {
   for tool in $tools; do
     packed=$work/packed back=$work/back
     # varn-q27 writes its file itself; its console lines go to the scratch file.
-    if [ "$tool" = varn-q27 ]; then
+    if [[ $tool == varn-q27* ]]; then
       read -r c cpeak < <(timed "$work/console" "$(compressCmd "$tool" "$file" "$packed")")
       read -r d dpeak < <(timed "$work/console" "$(extractCmd "$tool" "$packed" "$back")")
     else
@@ -188,8 +197,8 @@ done
     for tool in $tools; do
       rc=-; rd=-
       if [ -n "${calgary14[c,bzip2]:-}" ] && [ "$(echo "${calgary14[c,bzip2]} > 0 && ${calgary14[d,bzip2]} > 0" | bc)" = 1 ]; then
-        rc=$(echo "scale=2; ${calgary14[c,$tool]} / ${calgary14[c,bzip2]}" | bc)
-        rd=$(echo "scale=2; ${calgary14[d,$tool]} / ${calgary14[d,bzip2]}" | bc)
+        rc=$(printf '%.2f' "$(echo "${calgary14[c,$tool]} / ${calgary14[c,bzip2]}" | bc -l)")
+        rd=$(printf '%.2f' "$(echo "${calgary14[d,$tool]} / ${calgary14[d,bzip2]}" | bc -l)")
       fi
       printf '| %s | %d | %.3f | %.3f | %s | %s |\n' "$tool" "${calgary14[size,$tool]}" "${calgary14[c,$tool]}" \
         "${calgary14[d,$tool]}" "$rc" "$rd"
