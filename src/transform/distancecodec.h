@@ -161,7 +161,7 @@ void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end
     // nextStart[s]: start of the nearest run of s to the right of the current
     // position; meaningful once s has been seen.
     std::vector<Count> nextStart(alphabetSize_, 0);
-    std::vector<bool> seen(alphabetSize_, false);
+    std::vector<unsigned char> seen(alphabetSize_, 0);
     // Symbols ordered by nextStart are symbols ordered by how recently their
     // run was passed, so "values with nextStart < L" is a recency rank.
     distancecoding::RecencyRanks ranks(alphabetSize_);
@@ -176,7 +176,7 @@ void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end
         while (a > 0 && begin[a - 1] == c) --a;
         const unsigned s = static_cast<Unsigned>(c);
         if (!seen[s]) {
-            seen[s] = true;
+            seen[s] = 1;
             values[--w] = 0;
         } else {
             // Every value with a run start below L has exactly one run start
