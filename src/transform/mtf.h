@@ -5,7 +5,51 @@
 // sides stay in step when they see the same sequence from the start.
 
 #include <cassert>
+#include <cstring>
 #include <memory>
+#include <type_traits>
+
+namespace mtfdetail {
+
+// Ranks after a BWT are mostly tiny, where plain loops beat library calls;
+// random data has ranks around 128, where memchr and memmove win.
+constexpr unsigned shortWalk = 16;
+
+// Moves entries 0..count-1 of `list` one place back (entry count is lost).
+template <class T>
+inline void shiftDown(T* list, unsigned count)
+{
+    static_assert(std::is_trivially_copyable<T>::value, "list entries are moved as bytes");
+    if (count < shortWalk) {
+        for (unsigned j = count; j > 0; --j) list[j] = list[j - 1];
+    } else {
+        std::memmove(list + 1, list, count * sizeof(T));
+    }
+}
+
+// Position of `symbol` in `list` (of `size` entries), searching from entry 1.
+// The symbol must be present.
+template <class T>
+inline unsigned position(const T* list, unsigned size, T symbol)
+{
+    unsigned i = 1;
+    const unsigned walk = size < shortWalk ? size : shortWalk;
+    for (; i < walk; ++i)
+        if (list[i] == symbol) return i;
+    if constexpr (sizeof(T) == 1) {
+        const void* hit = std::memchr(list + i, static_cast<unsigned char>(symbol), size - i);
+        assert(hit != nullptr);
+        return static_cast<unsigned>(static_cast<const T*>(hit) - list);
+    } else {
+        while (list[i] != symbol) {
+            ++i;
+            assert(i < size);
+        }
+        return i;
+    }
+}
+
+} // namespace mtfdetail
 
 template <class T>
 class MTFCoder {
@@ -24,18 +68,9 @@ public:
     T encode(T symbol)
     {
         T* l = list.get();
-        T carried = l[0];
-        if (carried == symbol) return 0;
-        // Shift entries down one place while searching, so the walk is also
-        // the update; it stops at the symbol, whose slot takes the carry.
-        unsigned i = 1;
-        for (;; ++i) {
-            assert(i < listSize);
-            T current = l[i];
-            l[i] = carried;
-            if (current == symbol) break;
-            carried = current;
-        }
+        if (l[0] == symbol) return 0;
+        const unsigned i = mtfdetail::position(l, listSize, symbol);
+        mtfdetail::shiftDown(l, i);
         l[0] = symbol;
         return static_cast<T>(i);
     }
@@ -60,12 +95,11 @@ public:
     // rank < list size (always true for byte ranks and a list of 256).
     T decode(T rank)
     {
-        unsigned r = static_cast<unsigned>(rank);
+        const unsigned r = static_cast<unsigned>(rank);
         assert(r < listSize);
         T* l = list.get();
-        T symbol = l[r];
-        // Ranks after a BWT are mostly tiny: a plain loop beats a memmove call.
-        for (; r > 0; --r) l[r] = l[r - 1];
+        const T symbol = l[r];
+        mtfdetail::shiftDown(l, r);
         l[0] = symbol;
         return symbol;
     }
