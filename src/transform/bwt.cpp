@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "transform/bwtsettings.h"
+#include "transform/sais.h"
 
 namespace {
 
@@ -397,7 +398,7 @@ IndexT bwt(CharT* data, IndexT size)
     static_assert(sizeof(CharT) == 1, "bwt sorts bytes");
     if (size == 0) return 0;
     const char* bytes = reinterpret_cast<const char*>(data);
-    const std::unique_ptr<IndexT[]> sa = suffixArray<IndexT>(bytes, bytes + size);
+    const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size);
 
     // The dumps show the block as it is before the transform.
     if (bwtPrintSuffixesToFile && bwtSuffixesFile != nullptr)
@@ -405,21 +406,29 @@ IndexT bwt(CharT* data, IndexT size)
     if (bwtPrintSuffixArrayToFile && bwtSuffixArrayFile != nullptr)
         printSuffixArray(*bwtSuffixArrayFile, size, sa.get());
 
-    const std::unique_ptr<CharT[]> copy(new CharT[size]);
-    std::copy(data, data + size, copy.get());
     // Each suffix is replaced by the byte before it; suffix 0 has none, and
     // the block's last byte stands in for it, so the inverse can start its
-    // walk from the primary row.
+    // walk from the primary row. The bytes are gathered into the suffix
+    // array's own entries, which are no longer needed, so the block needs no
+    // copy; the reads jump around the block, hence the prefetch.
+    const unsigned char* const in = reinterpret_cast<const unsigned char*>(data);
+    IndexT* const order = sa.get();
+    const IndexT prefetchDistance = 32;
     IndexT primary = 0;
     for (IndexT r = 0; r < size; ++r) {
-        const IndexT s = sa[r];
+        if (size - r > prefetchDistance) {
+            const IndexT ahead = order[r + prefetchDistance];
+            __builtin_prefetch(in + (ahead != 0 ? ahead - 1 : 0));
+        }
+        const IndexT s = order[r];
         if (s == 0) {
             primary = r;
-            data[r] = copy[size - 1];
+            order[r] = in[size - 1];
         } else {
-            data[r] = copy[s - 1];
+            order[r] = in[s - 1];
         }
     }
+    for (IndexT r = 0; r < size; ++r) data[r] = static_cast<CharT>(order[r]);
     return primary;
 }
 

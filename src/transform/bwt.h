@@ -12,7 +12,9 @@
 // Returns the suffix array of the bytes in [begin, end): entry r is the start
 // position of the suffix of rank r (rank 0 = least); null for an empty range.
 // Sorts by prefix doubling in 8(n+1) bytes of working memory plus the
-// n-entry result. Instantiated for IndexT = unsigned.
+// n-entry result. bwt() uses the faster suffixArrayFast() of sais.h, which
+// gives the same array; this one is its reference in the tests.
+// Instantiated for IndexT = unsigned.
 template <class IndexT>
 std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end);
 

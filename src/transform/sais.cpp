@@ -1,0 +1,402 @@
+#include "transform/sais.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+// Suffix i of a text is S-type when it is less than suffix i + 1 and L-type
+// otherwise; the last suffix is L-type because the end of the text follows it
+// and is lower than every symbol. Position i > 0 is LMS (leftmost S) when
+// suffix i is S-type and suffix i - 1 is L-type. The LMS substring at an LMS
+// position runs to the next LMS position, both included (to the end of the
+// text for the last one).
+//
+// The LMS positions of a text as one bit per position. Found once by a
+// branch-free scan; the three later walks over them skip 64 positions per
+// word instead of re-deriving the types symbol by symbol.
+class LmsPositions {
+public:
+    template <class SymbolT, class IndexT>
+    LmsPositions(const SymbolT* t, IndexT n) : words_(n / 64 + 1, 0)
+    {
+        std::uint64_t word = 0;
+        bool nextIsS = false;  // suffix n - 1 is L-type
+        for (IndexT q = n - 1; q > 0; --q) {
+            // Type of suffix q - 1 from its symbol, the next one and the
+            // type of suffix q; q is LMS when that changes from L to S.
+            const bool isS = (t[q - 1] < t[q]) | ((t[q - 1] == t[q]) & nextIsS);
+            word |= static_cast<std::uint64_t>(nextIsS & !isS) << (q % 64);
+            if (q % 64 == 0) {
+                words_[q / 64] = word;
+                word = 0;
+            }
+            nextIsS = isS;
+        }
+        words_[0] = word;
+        for (std::uint64_t w : words_) count_ += static_cast<std::size_t>(__builtin_popcountll(w));
+    }
+
+    std::size_t count() const { return count_; }
+
+    // Calls f(p) for every LMS position p in ascending order.
+    template <class IndexT, class F>
+    void forEach(F f) const
+    {
+        for (std::size_t w = 0; w < words_.size(); ++w) {
+            for (std::uint64_t bits = words_[w]; bits != 0; bits &= bits - 1)
+                f(static_cast<IndexT>(64 * w + static_cast<unsigned>(__builtin_ctzll(bits))));
+        }
+    }
+
+private:
+    std::vector<std::uint64_t> words_;
+    std::size_t count_ = 0;
+};
+
+// Starts loading the text before the suffix in slot i, if there is one.
+// (Free functions over local copies: g++ 12 drops a prefetch whose address
+// it reloads from members in these loops.)
+template <class SymbolT, class IndexT>
+inline void prefetchText(const SymbolT* t, const IndexT* sa, IndexT n, IndexT i)
+{
+    const IndexT j = sa[i] - 1;
+    if (j < n) __builtin_prefetch(t + j);
+}
+
+// Starts loading the bucket bound of the suffix in slot i, whose text
+// prefetchText() asked for earlier.
+template <class SymbolT, class IndexT>
+inline void prefetchBound(const SymbolT* t, const IndexT* sa, IndexT n, const IndexT* bounds, IndexT i)
+{
+    const IndexT j = sa[i] - 1;
+    if (j < n) __builtin_prefetch(bounds + t[j]);
+}
+
+// Induced sorting of one text over the symbols 0..alphabet-1:
+//  1. LMS positions go to the ends of their first-symbol buckets; inducing
+//     the L-type suffixes from them (left to right) and then the S-type ones
+//     (right to left) orders the LMS substrings.
+//  2. Each LMS substring is named by its rank among the distinct ones; the
+//     names in text order form a reduced text of at most n / 2 symbols whose
+//     suffix order is the order of the LMS suffixes. It is sorted by the same
+//     method when names repeat, directly otherwise.
+//  3. The sorted LMS suffixes go to the bucket ends in that order, and the
+//     same two inducing scans give the final order.
+// The reduced text lives in the top of the suffix array and its own suffix
+// array in the bottom, so every level works inside the n slots.
+template <class SymbolT, class IndexT>
+class InducedSorter {
+    static_assert(std::is_unsigned<IndexT>::value, "slot values are unsigned");
+
+public:
+    // Marks an unused slot. Any slot value v with v - 1 >= n (unsigned) is
+    // skipped by the inducing scans: empty slots, suffix 0, and marked LMS
+    // positions, since n < lmsMark.
+    static constexpr IndexT emptySlot = std::numeric_limits<IndexT>::max();
+    static constexpr IndexT lmsMark = IndexT(1) << (std::numeric_limits<IndexT>::digits - 1);
+
+    // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < lmsMark; every
+    // symbol is below `alphabet`. `spare` is scratch of `spareSize` entries,
+    // disjoint from sa, for the bucket tables.
+    InducedSorter(const SymbolT* text, IndexT* sa, IndexT n, IndexT alphabet, IndexT* spare,
+                  IndexT spareSize)
+        : text_(text), sa_(sa), n_(n), alphabet_(alphabet), spare_(spare), spareSize_(spareSize)
+    {
+        assert(n > 0 && n < lmsMark);
+    }
+
+    void sort();
+
+private:
+    // The scans are bound by cache misses, not by arithmetic: the text
+    // before the suffix in a slot, and with a large alphabet the bucket
+    // bound of its symbol. Both are fetched this many slots ahead of use.
+    static constexpr IndexT prefetchDistance = 32;
+    static constexpr IndexT smallAlphabet = 4096;
+
+    void countSymbols(IndexT* counts) const
+    {
+        std::fill(counts, counts + alphabet_, IndexT(0));
+        for (IndexT i = 0; i < n_; ++i) ++counts[text_[i]];
+    }
+    // Sets up the bucket tables for the scans before the reduced text is
+    // sorted, or after it; releaseTables() frees them in between, so that
+    // the tables of the levels never add up. Both go into the spare entries
+    // when they fit; else the bounds do and the counts get their own array;
+    // else the bounds get their own array and there are no counts.
+    void acquireTables();
+    void releaseTables();
+    // bounds[c] = first slot of bucket c, or one past its last slot.
+    void setBounds(bool ends);
+    // Left-to-right scan placing every L-type suffix after the suffix that
+    // follows it has been placed.
+    void induceL();
+    // Right-to-left scan placing every S-type suffix; with markLms the LMS
+    // ones get lmsMark added so that they can be picked out afterwards.
+    void induceS(bool markLms);
+    // Moves the n1 marked LMS positions, in their order, to sa[0, n1),
+    // names their substrings and leaves the reduced text in sa[n - n1, n).
+    // Returns the number of distinct names.
+    IndexT nameLmsSubstrings(const LmsPositions& lms, IndexT n1);
+    // Suffix array of the reduced text into sa[0, n1).
+    void sortReduced(IndexT n1, IndexT names);
+    // Turns ranks of the reduced text into LMS positions and puts them at the
+    // ends of their buckets; all other slots become empty.
+    void placeSortedLms(const LmsPositions& lms, IndexT n1);
+
+    const SymbolT* const text_;
+    IndexT* const sa_;
+    const IndexT n_;
+    const IndexT alphabet_;
+    IndexT* const spare_;
+    const IndexT spareSize_;
+    // Symbol counts (null: recounted whenever bounds are set) and bucket
+    // bounds; ownTable_ holds whichever does not fit into the spare entries.
+    IndexT* counts_ = nullptr;
+    IndexT* bounds_ = nullptr;
+    std::unique_ptr<IndexT[]> ownTable_;
+};
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::acquireTables()
+{
+    // An array of the reduced alphabet has at most n / 2 entries at the
+    // first reduced level, so an own table adds at most 2n bytes to the 4n
+    // of the suffix array; two own tables would double that.
+    if (spareSize_ / 2 >= alphabet_) {
+        counts_ = spare_;
+        bounds_ = spare_ + alphabet_;
+    } else if (spareSize_ >= alphabet_) {
+        ownTable_.reset(new IndexT[alphabet_]);
+        counts_ = ownTable_.get();
+        bounds_ = spare_;
+    } else {
+        ownTable_.reset(new IndexT[alphabet_]);
+        counts_ = nullptr;
+        bounds_ = ownTable_.get();
+    }
+    if (counts_ != nullptr) countSymbols(counts_);
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::releaseTables()
+{
+    ownTable_.reset();
+    counts_ = bounds_ = nullptr;
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::sort()
+{
+    if (n_ == 1) {
+        sa_[0] = 0;
+        return;
+    }
+    std::fill(sa_, sa_ + n_, emptySlot);
+    // Without LMS positions the text never rises: every suffix is L-type and
+    // the final scans below order them from the end of the text alone.
+    const LmsPositions lms(text_, n_);
+    const IndexT n1 = static_cast<IndexT>(lms.count());
+    acquireTables();
+    if (n1 != 0) {
+        setBounds(true);
+        lms.forEach<IndexT>([this](IndexT p) { sa_[--bounds_[text_[p]]] = p; });
+        induceL();
+        induceS(true);
+        releaseTables();
+        const IndexT names = nameLmsSubstrings(lms, n1);
+        sortReduced(n1, names);
+        acquireTables();
+        placeSortedLms(lms, n1);
+    }
+    induceL();
+    induceS(false);
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::setBounds(bool ends)
+{
+    const IndexT* counts = counts_;
+    if (counts == nullptr) {
+        countSymbols(bounds_);
+        counts = bounds_;
+    }
+    // Reads counts[c] before writing bounds[c], so both may be one array.
+    IndexT sum = 0;
+    for (IndexT c = 0; c < alphabet_; ++c) {
+        const IndexT count = counts[c];
+        sum += count;
+        bounds_[c] = ends ? sum : sum - count;
+    }
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::induceL()
+{
+    const SymbolT* const t = text_;
+    IndexT* const sa = sa_;
+    IndexT* const head = bounds_;
+    const IndexT n = n_;
+    setBounds(false);
+    // The end of the text is the least suffix, and suffix n - 1 is L-type.
+    sa[head[t[n - 1]]++] = n - 1;
+    const bool boundsMiss = alphabet_ > smallAlphabet;
+    for (IndexT i = 0; i < n; ++i) {
+        if (n - i > 2 * prefetchDistance) {
+            prefetchText(t, sa, n, i + 2 * prefetchDistance);
+            if (boundsMiss) prefetchBound(t, sa, n, head, i + prefetchDistance);
+        }
+        const IndexT j = sa[i] - 1;
+        if (j >= n) continue;
+        // Slots hold only L-type and LMS suffixes here. Before an LMS
+        // position the symbol is greater; before an L-type suffix an equal
+        // or greater symbol makes an L-type suffix.
+        const SymbolT c = t[j];
+        if (c >= t[j + 1]) sa[head[c]++] = j;
+    }
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::induceS(bool markLms)
+{
+    const SymbolT* const t = text_;
+    IndexT* const sa = sa_;
+    IndexT* const tail = bounds_;
+    const IndexT n = n_;
+    setBounds(true);
+    const bool boundsMiss = alphabet_ > smallAlphabet;
+    for (IndexT i = n; i-- > 0;) {
+        if (i >= 2 * prefetchDistance) {
+            prefetchText(t, sa, n, i - 2 * prefetchDistance);
+            if (boundsMiss) prefetchBound(t, sa, n, tail, i - prefetchDistance);
+        }
+        const IndexT j = sa[i] - 1;
+        if (j >= n) continue;
+        const SymbolT c = t[j];
+        const SymbolT next = t[j + 1];
+        // Suffix j is S-type when its symbol is less than the next one, or
+        // equal and suffix j + 1 is S-type. Suffix j + 1 sits in slot i of
+        // bucket `next`, whose S-type part is the stretch this scan has
+        // filled so far: slots tail[next] and up.
+        if (c < next || (c == next && i >= tail[c])) {
+            IndexT value = j;
+            if (markLms && j > 0 && t[j - 1] > c) value |= lmsMark;
+            sa[--tail[c]] = value;
+        }
+    }
+}
+
+template <class SymbolT, class IndexT>
+IndexT InducedSorter<SymbolT, IndexT>::nameLmsSubstrings(const LmsPositions& lms, IndexT n1)
+{
+    const SymbolT* const t = text_;
+    IndexT* const sa = sa_;
+    const IndexT n = n_;
+
+    // Every slot is filled after the two scans; the marked ones are the LMS
+    // positions in the order of their substrings.
+    IndexT found = 0;
+    for (IndexT i = 0; i < n; ++i) {
+        assert(sa[i] != emptySlot);
+        if (sa[i] & lmsMark) sa[found++] = sa[i] & ~lmsMark;
+    }
+    assert(found == n1);
+    (void)found;
+
+    // LMS positions are at least two apart, so p / 2 gives each its own slot
+    // in sa[n1, n): first the substring length, then the name.
+    IndexT* const slotOf = sa + n1;
+    std::fill(slotOf, sa + n, emptySlot);
+    IndexT previousLms = 0;
+    lms.forEach<IndexT>([slotOf, &previousLms](IndexT p) {
+        if (previousLms != 0) slotOf[previousLms / 2] = p - previousLms + 1;
+        previousLms = p;
+    });
+    slotOf[previousLms / 2] = n - previousLms + 1;
+
+    // Equal substrings are adjacent in the order; equal length and symbols
+    // also mean equal types, because both end at an LMS (S-type) position.
+    // The last substring includes the end of the text and equals no other
+    // (p + length > n only for it).
+    IndexT names = 0;
+    IndexT previous = 0;
+    IndexT previousLength = 0;
+    for (IndexT i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) {
+            __builtin_prefetch(slotOf + sa[i + prefetchDistance] / 2);
+            __builtin_prefetch(t + sa[i + prefetchDistance]);
+        }
+        const IndexT p = sa[i];
+        const IndexT length = slotOf[p / 2];
+        bool same = i != 0 && length == previousLength && p + length <= n && previous + length <= n;
+        for (IndexT k = 0; same && k < length; ++k) same = t[p + k] == t[previous + k];
+        if (!same) ++names;
+        slotOf[p / 2] = names - 1;
+        previous = p;
+        previousLength = length;
+    }
+
+    // Names in text order into the top n1 slots; each lands at or above the
+    // slot it came from.
+    IndexT top = n;
+    for (IndexT i = n; i-- > n1;)
+        if (sa[i] != emptySlot) sa[--top] = sa[i];
+    assert(top == n - n1);
+    return names;
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::sortReduced(IndexT n1, IndexT names)
+{
+    IndexT* const reduced = sa_ + (n_ - n1);
+    if (names == n1) {
+        // All names differ: a name is the rank of its suffix.
+        for (IndexT i = 0; i < n1; ++i) sa_[reduced[i]] = i;
+        return;
+    }
+    // The unused slots between the two halves are the reduced level's spare.
+    InducedSorter<IndexT, IndexT>(reduced, sa_, n1, names, sa_ + n1, n_ - 2 * n1).sort();
+}
+
+template <class SymbolT, class IndexT>
+void InducedSorter<SymbolT, IndexT>::placeSortedLms(const LmsPositions& lms, IndexT n1)
+{
+    IndexT* const sa = sa_;
+    IndexT* const position = sa + (n_ - n1);
+    IndexT k = 0;
+    lms.forEach<IndexT>([position, &k](IndexT p) { position[k++] = p; });
+    for (IndexT i = 0; i < n1; ++i) sa[i] = position[sa[i]];
+    std::fill(sa + n1, sa + n_, emptySlot);
+
+    // The LMS suffix of rank i belongs at slot i or above, so filling the
+    // bucket ends from the greatest down never overwrites one not yet moved.
+    setBounds(true);
+    for (IndexT i = n1; i-- > 0;) {
+        const IndexT p = sa[i];
+        sa[i] = emptySlot;
+        sa[--bounds_[text_[p]]] = p;
+    }
+}
+
+}  // namespace
+
+template <class IndexT>
+std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end)
+{
+    using Sorter = InducedSorter<unsigned char, IndexT>;
+    if (begin == end) return nullptr;
+    assert(static_cast<std::size_t>(end - begin) < static_cast<std::size_t>(Sorter::lmsMark));
+    const IndexT n = static_cast<IndexT>(end - begin);
+    std::unique_ptr<IndexT[]> sa(new IndexT[n]);
+    IndexT tables[2 * 256];
+    Sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n, 256, tables, 2 * 256).sort();
+    return sa;
+}
+
+template std::unique_ptr<unsigned[]> suffixArrayFast<unsigned>(const char* begin, const char* end);
