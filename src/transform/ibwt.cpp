@@ -1,18 +1,42 @@
 #include "transform/ibwt.h"
 
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "diag/exception.h"
 
-template <class CharT>
-void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
+namespace {
+
+void requirePrimaryInside(unsigned size, unsigned primary)
 {
-    if (size == 0) return;
     // The primary index comes straight from a compressed file. Every later
-    // access is in bounds once it is below size (see the walk below).
+    // access is in bounds once it is below size (see the walks below).
     require(primary < size, "primary index " + std::to_string(primary) +
                                 " is outside a block of " + std::to_string(size) + " bytes");
+}
+
+// Packed rows: the next row of the walk in the top 24 bits, the row's byte in
+// the low 8. All bits set is no such value below 2^24 rows and marks a start
+// row of ibwtChains().
+const unsigned packedRowLimit = 1u << 24;
+const std::uint32_t startMark = 0xFFFFFFFFu;
+
+// Bytes per piece of storage for the walks' output, and walks in flight: a
+// dozen or more misses overlap on current cores.
+const unsigned chunkBytes = 1024;
+const unsigned walksInFlight = 16;
+
+}  // namespace
+
+template <class CharT>
+void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary)
+{
+    if (size == 0) return;
+    requirePrimaryInside(size, primary);
 
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(in);
     unsigned counts[256] = {};
@@ -48,4 +72,159 @@ void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
     }
 }
 
+template <class CharT>
+void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts)
+{
+    if (size == 0) return;
+    requirePrimaryInside(size, primary);
+    assert(size < packedRowLimit && starts >= 1);
+
+    // The rows and their successors as in ibwtPlain, packed so that one step
+    // of a walk is one memory access.
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(in);
+    unsigned counts[256] = {};
+    for (unsigned i = 0; i < size; ++i) ++counts[bytes[i]];
+    unsigned sum = 0;
+    for (unsigned c = 0; c < 256; ++c) {
+        const unsigned n = counts[c];
+        counts[c] = sum;
+        sum += n;
+    }
+    std::unique_ptr<std::uint32_t[]> rows(new std::uint32_t[size]);
+    std::uint32_t* const row = rows.get();
+    const auto pack = [&counts, bytes](unsigned i) {
+        return static_cast<std::uint32_t>(counts[bytes[i]]++) << 8 | bytes[i];
+    };
+    row[primary] = pack(primary);  // first in its bucket, as in ibwtPlain
+    for (unsigned i = 0; i < primary; ++i) row[i] = pack(i);
+    for (unsigned i = primary + 1; i < size; ++i) row[i] = pack(i);
+
+    // Every row has exactly one predecessor, whatever the input, so the rows
+    // fall into cycles (one of size rows for a real transform). The walk of
+    // ibwtPlain starts at the anchor, the row of the block's last suffix.
+    // Walks from several start rows each stop on reaching any start row and
+    // so cut the cycles into pieces that no two walks share: together they
+    // visit each row at most once and emit at most size bytes.
+    const unsigned anchor = row[primary] >> 8;
+    std::vector<unsigned> startRow{anchor};
+    for (unsigned s = 0; s < starts; ++s)
+        startRow.push_back(static_cast<unsigned>(static_cast<std::uint64_t>(size) * s / starts));
+    std::sort(startRow.begin(), startRow.end());
+    startRow.erase(std::unique(startRow.begin(), startRow.end()), startRow.end());
+    const unsigned pieces = static_cast<unsigned>(startRow.size());
+    const auto indexOfStart = [&startRow](unsigned r) {
+        return static_cast<unsigned>(std::lower_bound(startRow.begin(), startRow.end(), r) - startRow.begin());
+    };
+
+    // A walk reads its start row's entry before any other walk can meet the
+    // mark put in its place.
+    std::vector<std::uint32_t> firstEntry(pieces);
+    for (unsigned s = 0; s < pieces; ++s) {
+        firstEntry[s] = row[startRow[s]];
+        row[startRow[s]] = startMark;
+    }
+
+    // Each walk writes its bytes, last block position first, into a chain of
+    // chunks; each piece leaves at most one chunk partly filled.
+    const unsigned chunkCount = size / chunkBytes + pieces;
+    std::unique_ptr<unsigned char[]> pool(new unsigned char[static_cast<std::size_t>(chunkCount) * chunkBytes]);
+    std::vector<unsigned> nextChunk(chunkCount);
+    std::vector<unsigned> firstChunk(pieces), pieceLength(pieces), following(pieces);
+    unsigned chunksUsed = 0;
+
+    struct Walk {
+        std::uint32_t entry;  // packed entry of the current row
+        unsigned piece;
+        unsigned length;
+        unsigned chunk;
+        unsigned char* write;
+        unsigned char* chunkEnd;
+    };
+    const auto takeChunk = [&](Walk& w) {
+        assert(chunksUsed < chunkCount);
+        w.chunk = chunksUsed++;
+        w.write = pool.get() + static_cast<std::size_t>(w.chunk) * chunkBytes;
+        w.chunkEnd = w.write + chunkBytes;
+    };
+    const auto launch = [&](Walk& w, unsigned piece) {
+        w.entry = firstEntry[piece];
+        w.piece = piece;
+        w.length = 0;
+        takeChunk(w);
+        firstChunk[piece] = w.chunk;
+    };
+
+    Walk walks[walksInFlight];
+    unsigned active = 0;
+    unsigned launched = 0;
+    while (active < walksInFlight && launched < pieces) launch(walks[active++], launched++);
+    // One step of every walk in flight per round, so their loads of the
+    // next row are in flight together.
+    while (active != 0) {
+        for (unsigned a = 0; a < active;) {
+            Walk& w = walks[a];
+            if (w.write == w.chunkEnd) {
+                const unsigned previous = w.chunk;
+                takeChunk(w);
+                nextChunk[previous] = w.chunk;
+            }
+            *w.write++ = static_cast<unsigned char>(w.entry);
+            ++w.length;
+            const unsigned next = w.entry >> 8;
+            w.entry = row[next];
+            if (w.entry != startMark) {
+                ++a;
+                continue;
+            }
+            pieceLength[w.piece] = w.length;
+            following[w.piece] = indexOfStart(next);
+            if (launched < pieces) {
+                launch(w, launched++);
+                ++a;
+            } else {
+                w = walks[--active];
+            }
+        }
+    }
+
+    // Join the pieces from the anchor's on, filling out from its end. Byte
+    // size - 1 is the primary row's, as in ibwtPlain.
+    out[size - 1] = in[primary];
+    const unsigned wanted = size - 1;
+    unsigned done = 0;
+    const unsigned first = indexOfStart(anchor);
+    unsigned piece = first;
+    do {
+        unsigned left = pieceLength[piece];
+        unsigned chunk = firstChunk[piece];
+        while (left != 0 && done < wanted) {
+            const unsigned take = std::min({left, chunkBytes, wanted - done});
+            const unsigned char* from = pool.get() + static_cast<std::size_t>(chunk) * chunkBytes;
+            for (unsigned q = 0; q < take; ++q) out[wanted - 1 - done - q] = static_cast<CharT>(from[q]);
+            done += take;
+            left -= take;
+            if (left != 0) chunk = nextChunk[chunk];
+        }
+        piece = following[piece];
+    } while (piece != first && done < wanted);
+    // A corrupt block can leave the anchor on a cycle shorter than the
+    // block; the plain walk then goes round it again and again.
+    const unsigned cycle = done;
+    for (; done < wanted; ++done) out[wanted - 1 - done] = out[wanted - 1 - (done - cycle)];
+}
+
+template <class CharT>
+void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
+{
+    if (size >= packedRowLimit) {
+        ibwtPlain(out, in, size, primary);
+        return;
+    }
+    // About 8 KiB of block per start, at most 1024 starts: enough pieces to
+    // keep the walks in flight busy to the end, and little chunk slack.
+    ibwtChains(out, in, size, primary, std::min(1024u, std::max(1u, size / 8192)));
+}
+
 template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary);
+template void ibwtPlain<char>(char* out, const char* in, unsigned size, unsigned primary);
+template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts);

@@ -5,6 +5,22 @@
 // `primary`. `out` and `in` must not overlap. size 0 writes nothing.
 // Throws Exception when primary >= size (a corrupt block), before anything is
 // written to `out`; any other `in` of `size` bytes is restored without
-// reading or writing outside the two buffers. Instantiated for CharT = char.
+// reading or writing outside the two buffers. Blocks below 2^24 bytes go
+// through ibwtChains() with a start count chosen from the size, larger ones
+// through ibwtPlain(); both give the same bytes for every input, corrupt ones
+// included. Instantiated for CharT = char.
 template <class CharT>
 void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary);
+
+// The plain method, and the reference for ibwt() in the tests: one walk back
+// through the rows, one dependent memory access after another. Working
+// memory 4 * size bytes. Same contract as ibwt().
+template <class CharT>
+void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary);
+
+// Walks from `starts` rows at once (at least 1; fewer when they coincide) so
+// that the memory accesses of the walks overlap, then joins their pieces.
+// Requires size < 2^24. Working memory about 5 * size bytes plus 1 KiB per
+// start. Same contract and result as ibwtPlain().
+template <class CharT>
+void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts);
