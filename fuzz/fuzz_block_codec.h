@@ -1,9 +1,9 @@
 #pragma once
 // Shared body of the three block-decoder targets. Input layout: a 32-bit
-// little-endian control word, then the payload. The low 18 bits of the
-// control word plus one give the block size (1 .. 262144, wide enough to
-// cross the 64 KiB bit-stream buffer); bit 31 gives the zero-run setting of
-// the move-to-front decoders.
+// little-endian control word, then the payload. The block size is the low 18
+// bits of the control word shifted right by bits 18-21, plus one: any size
+// from 1 to 262144 is reachable, and small blocks, which decode fast, are
+// common. Bit 31 gives the zero-run setting of the move-to-front decoders.
 
 #include "fuzz_common.h"
 
@@ -21,7 +21,7 @@ inline int runBlockDecoder(UnpackBlock unpack, const uint8_t* data, size_t size)
 {
     if (size < 4) return 0;
     const uint32_t control = readLE32(data);
-    const unsigned blockSize = (control & 0x3FFFFu) + 1;
+    const unsigned blockSize = ((control & 0x3FFFFu) >> ((control >> 18) & 15)) + 1;
     useRLE0 = (control >> 31) != 0;
     std::istringstream payload(std::string(reinterpret_cast<const char*>(data) + 4, size - 4));
     // Exactly blockSize bytes, so that AddressSanitizer sees any write past them.
