@@ -70,6 +70,7 @@ void packBlockDCAdaptive(std::ostream& out, char* data, unsigned dataSize)
     const unsigned* values = dc.values() + dc.valuesBegin();
     const unsigned count = dc.valuesEnd() - dc.valuesBegin();
     if (verbose) std::cout << "      Size of data after DC: " << count << std::endl;
+    if (printDCData) printDCDataToFile(values, count);
     if (printDCHist) printDCHistToFile(values, count);
 
     StreamOutBitStream bits(bitStreamWords, &out);

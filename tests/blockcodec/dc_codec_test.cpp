@@ -273,3 +273,22 @@ TEST_F(DCCodec, HistogramSectionPerBlockOnlyWhenAsked)
                                 "0 - 254     [0, 4]\n1 - 3     [254, 1]\n2 - 1     [257, 0]\n\n\n";
     EXPECT_EQ(text, section + section);
 }
+
+TEST_F(DCCodec, ValuesSectionGoesToTheDCOutputFile)
+{
+    const std::string path = ::testing::TempDir() + "dc_out_" + std::to_string(::getpid()) + ".txt";
+    printDCData = true;
+    dcOutFile.open(path);
+    pack("abba");
+    dcOutFile.close();
+    std::ifstream f(path);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    // baba: header entry 2 for 'a' (index 97), 1 for 'b', 254 zeros in all,
+    // then the run entries 1, 1.
+    std::string values;
+    for (unsigned s = 0; s < 256; ++s)
+        values += (s == 0 ? "" : " ") + std::string(s == 'a' ? "2" : s == 'b' ? "1" : "0");
+    values += " 1 1";
+    EXPECT_EQ(text, "[Block] \nBlock size = 258\nData after DC:\n" + values + "\n\n");
+}
