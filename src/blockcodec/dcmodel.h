@@ -80,8 +80,8 @@ public:
         unsigned e = value - dtab[k].base;
         unsigned n = dtab[k].bits;
         assert(n == 32 || (e >> n) == 0);
-        for (; n > 7; n -= 8, e >>= 8) coder.encode(e & 255, (e & 255) + 1, 256);
-        if (n > 0) coder.encode(e, e + 1, 1u << n);
+        for (; n > 7; n -= 8, e >>= 8) coder.encodeUniform(e & 255, 8);
+        if (n > 0) coder.encodeUniform(e, n);
     }
 
     // Ends the code string; the caller then flushes the bit stream.
@@ -110,16 +110,8 @@ public:
         unsigned e = 0;
         unsigned shift = 0;
         unsigned n = dtab[k].bits;
-        for (; n > 7; n -= 8, shift += 8) {
-            unsigned d = decoder.decode(256);
-            decoder.decodeExtract(d, d + 1, 256);
-            e += d << shift;
-        }
-        if (n > 0) {
-            unsigned d = decoder.decode(1u << n);
-            decoder.decodeExtract(d, d + 1, 1u << n);
-            e += d << shift;
-        }
+        for (; n > 7; n -= 8, shift += 8) e += decoder.decodeUniform(8) << shift;
+        if (n > 0) e += decoder.decodeUniform(n) << shift;
         return dtab[k].base + e;
     }
 

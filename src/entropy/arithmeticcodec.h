@@ -47,6 +47,41 @@ public:
         assert(range >= symbolTotal);
         high = I(low + (range * symbolHigh) / symbolTotal - 1);
         low = I(low + (range * symbolLow) / symbolTotal);
+        renormalise();
+    }
+
+    // Codes `value` as one of 2^bits equally likely values: the same bits as
+    // encode(value, value + 1, 1u << bits), with shifts for the divisions.
+    // Requires 1 <= bits and 2^bits within the range, as for encode().
+    void encodeUniform(unsigned value, unsigned bits)
+    {
+        assert(os != NULL);
+        assert(bits >= 1 && (value >> bits) == 0);
+        P range = P(high) - P(low) + 1;
+        assert(range >= (P(1) << bits));
+        high = I(low + ((range * (value + 1)) >> bits) - 1);
+        low = I(low + ((range * value) >> bits));
+        renormalise();
+    }
+
+    // Writes the underflowBits + 2 bits that end the code string: they pick
+    // a value inside the final interval whatever bits follow. Called once,
+    // after the last symbol and before the bit stream's flush().
+    void flush()
+    {
+        assert(os != NULL);
+        unsigned bit = (low & QUARTER) ? 1 : 0;
+        os->putBit(bit);
+        for (unsigned i = 0; i <= underflowBits; ++i) os->putBit(bit ^ 1);
+        underflowBits = 0;
+    }
+
+    OutBitStream* os;  // bit sink; not owned
+
+protected:
+    // Shifts out every settled leading bit and defers middle-half bits.
+    void renormalise()
+    {
         for (;;) {
             if ((high & HALF) == (low & HALF)) {
                 // Leading bit settled: emit it, then the deferred opposite bits.
@@ -71,21 +106,6 @@ public:
         }
     }
 
-    // Writes the underflowBits + 2 bits that end the code string: they pick
-    // a value inside the final interval whatever bits follow. Called once,
-    // after the last symbol and before the bit stream's flush().
-    void flush()
-    {
-        assert(os != NULL);
-        unsigned bit = (low & QUARTER) ? 1 : 0;
-        os->putBit(bit);
-        for (unsigned i = 0; i <= underflowBits; ++i) os->putBit(bit ^ 1);
-        underflowBits = 0;
-    }
-
-    OutBitStream* os;  // bit sink; not owned
-
-protected:
     I low;                   // lower end of the interval, 0..TOP
     I high;                  // upper end, inclusive, 0..TOP
     unsigned underflowBits;  // deferred bits, each the opposite of the next settled bit
@@ -138,6 +158,32 @@ public:
         assert(range >= symbolTotal);
         high = I(low + (range * symbolHigh) / symbolTotal - 1);
         low = I(low + (range * symbolLow) / symbolTotal);
+        renormalise();
+    }
+
+    // Decodes a value coded by the coder's encodeUniform(value, bits) and
+    // removes it: the same as decode(1u << bits) followed by decodeExtract
+    // of that value, with shifts for two of the three divisions.
+    unsigned decodeUniform(unsigned bits)
+    {
+        assert(is != NULL);
+        assert(bits >= 1);
+        P range = P(high) - P(low) + 1;
+        assert(range >= (P(1) << bits));
+        const unsigned d = unsigned((((P(value) - P(low) + 1) << bits) - 1) / range);
+        high = I(low + ((range * (d + 1)) >> bits) - 1);
+        low = I(low + ((range * d) >> bits));
+        renormalise();
+        return d;
+    }
+
+    InBitStream* is;  // bit source; not owned
+
+protected:
+    // Shifts out every settled leading bit, as the coder does, reading one
+    // new code bit per shift.
+    void renormalise()
+    {
         for (;;) {
             if ((high & HALF) == (low & HALF)) {
                 // Leading bit settled; value shares it, so the shift drops it.
@@ -156,9 +202,6 @@ public:
         }
     }
 
-    InBitStream* is;  // bit source; not owned
-
-protected:
     I low;    // as in the coder
     I high;
     I value;  // the N-bit window of the code string under the interval
