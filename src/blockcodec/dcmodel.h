@@ -47,19 +47,23 @@ public:
     unsigned numSymbols;  // buckets in use, 2..57
 
 protected:
-    // Largest bucket k < numSymbols with base(k) <= value.
+    // Largest bucket k < numSymbols with base(k) <= value. Computed from the
+    // table's shape rather than searched: below 8 a value is its own bucket;
+    // up to 511 each power of two splits into four buckets; from 512 on,
+    // bucket k starts at 2^(k - 25) + 384.
     unsigned bucketOf(unsigned value) const
     {
-        unsigned lo = 0;
-        unsigned hi = numSymbols;
-        while (hi - lo > 1) {
-            unsigned mid = (lo + hi) / 2;
-            if (value < dtab[mid].base)
-                hi = mid;
-            else
-                lo = mid;
+        unsigned k;
+        if (value < 8) {
+            k = value;
+        } else if (value < 512) {
+            const unsigned top = 31 - __builtin_clz(value);  // 3..8
+            k = 8 + 4 * (top - 3) + ((value >> (top - 2)) & 3);
+        } else {
+            k = 25 + (31 - __builtin_clz(value - 384));
         }
-        return lo;
+        assert(dtab[k].base <= value && (k + 1 == bucketCount || value < dtab[k + 1].base));
+        return k < numSymbols ? k : numSymbols - 1;
     }
 
     AdaptiveSymbolStats<unsigned> stats;
