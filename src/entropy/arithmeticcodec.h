@@ -20,6 +20,7 @@ template <typename I, typename P, unsigned N>
 class ArithmeticCoder {
 public:
     static_assert(N >= 3 && N < 8 * sizeof(I), "precision must fit the interval type");
+    static_assert(sizeof(I) <= sizeof(unsigned), "renormalisation counts leading bits of an unsigned");
 
     static constexpr I TOP = (I(1) << N) - 1;       // mask after each shift
     static constexpr I HALF = I(1) << (N - 1);      // bit N-1
@@ -80,27 +81,32 @@ public:
 
 protected:
     // Shifts out every settled leading bit and defers middle-half bits.
+    // Settled bits come first and all at once: once the interval has been
+    // narrowed into the middle half its ends differ in the leading bit again.
     void renormalise()
     {
-        for (;;) {
-            if ((high & HALF) == (low & HALF)) {
-                // Leading bit settled: emit it, then the deferred opposite bits.
-                unsigned bit = (high & HALF) ? 1 : 0;
-                os->putBit(bit);
-                if (bit) {
-                    os->putZeros(underflowBits);
-                } else {
-                    for (; underflowBits > 0; --underflowBits) os->putBit(1);
-                }
-                underflowBits = 0;
-            } else if ((low & QUARTER) && !(high & QUARTER)) {
-                // Interval inside the middle half: defer the bit, drop QUARTER.
-                ++underflowBits;
-                low &= ~QUARTER;
-                high |= QUARTER;
+        const I diff = (high ^ low) & TOP;
+        if ((diff & HALF) == 0) {
+            // k leading bits agree (all N when the ends are equal).
+            const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
+            // The first one releases the deferred bits, its opposites.
+            unsigned bit = (high & HALF) ? 1 : 0;
+            os->putBit(bit);
+            if (bit) {
+                os->putZeros(underflowBits);
             } else {
-                break;
+                for (; underflowBits > 0; --underflowBits) os->putBit(1);
             }
+            underflowBits = 0;
+            for (unsigned j = 1; j < k; ++j) os->putBit((high >> (N - 1 - j)) & 1);
+            high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
+            low = I((low << k) & TOP);
+        }
+        while ((low & QUARTER) && !(high & QUARTER)) {
+            // Interval inside the middle half: defer the bit, drop QUARTER.
+            ++underflowBits;
+            low &= ~QUARTER;
+            high |= QUARTER;
             high = I(((high << 1) | 1) & TOP);
             low = I((low << 1) & TOP);
         }
@@ -115,6 +121,7 @@ template <typename I, typename P, unsigned N>
 class ArithmeticDecoder {
 public:
     static_assert(N >= 3 && N < 8 * sizeof(I), "precision must fit the interval type");
+    static_assert(sizeof(I) <= sizeof(unsigned), "renormalisation counts leading bits of an unsigned");
 
     static constexpr I TOP = (I(1) << N) - 1;
     static constexpr I HALF = I(1) << (N - 1);
@@ -184,18 +191,21 @@ protected:
     // new code bit per shift.
     void renormalise()
     {
-        for (;;) {
-            if ((high & HALF) == (low & HALF)) {
-                // Leading bit settled; value shares it, so the shift drops it.
-            } else if ((low & QUARTER) && !(high & QUARTER)) {
-                // Middle half: value lies in it too, so flipping bit N-2
-                // subtracts QUARTER from it as from both ends.
-                value ^= QUARTER;
-                low &= ~QUARTER;
-                high |= QUARTER;
-            } else {
-                break;
-            }
+        const I diff = (high ^ low) & TOP;
+        if ((diff & HALF) == 0) {
+            // Leading bits settled; value shares them, so the shift drops them.
+            const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
+            low = I((low << k) & TOP);
+            high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
+            for (unsigned j = 0; j < k; ++j) value = I((value << 1) | is->getBit());
+            value &= TOP;
+        }
+        while ((low & QUARTER) && !(high & QUARTER)) {
+            // Middle half: value lies in it too, so flipping bit N-2
+            // subtracts QUARTER from it as from both ends.
+            value ^= QUARTER;
+            low &= ~QUARTER;
+            high |= QUARTER;
             low = I((low << 1) & TOP);
             high = I(((high << 1) | 1) & TOP);
             value = I(((value << 1) | is->getBit()) & TOP);
