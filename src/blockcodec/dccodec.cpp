@@ -127,10 +127,12 @@ void unpackBlockDCAdaptive(std::istream& in, char* data, unsigned dataSize)
     for (unsigned s = k; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
 
     // The distance decoder only hands out runs inside the block; the check
-    // here keeps the scratch writes safe on its own.
+    // here keeps the scratch writes safe on its own. It throws directly
+    // rather than through require() so that no message string is built for
+    // every run.
     unsigned produced = 0;
     auto append = [&](std::pair<char, unsigned> run) {
-        require(run.second <= dataSize - produced, "Corrupt DC block: a run passes the end of the block.");
+        if (run.second > dataSize - produced) throw Exception("Corrupt DC block: a run passes the end of the block.");
         std::memset(scratch.get() + produced, static_cast<unsigned char>(run.first), run.second);
         produced += run.second;
     };
