@@ -98,7 +98,7 @@ protected:
                 for (; underflowBits > 0; --underflowBits) os->putBit(1);
             }
             underflowBits = 0;
-            for (unsigned j = 1; j < k; ++j) os->putBit((high >> (N - 1 - j)) & 1);
+            if (k > 1) os->putBitsHighFirst((high >> (N - k)) & ((I(1) << (k - 1)) - 1), k - 1);
             high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
             low = I((low << k) & TOP);
         }
@@ -197,8 +197,7 @@ protected:
             const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
             low = I((low << k) & TOP);
             high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
-            for (unsigned j = 0; j < k; ++j) value = I((value << 1) | is->getBit());
-            value &= TOP;
+            value = I(((value << k) | is->getBitsHighFirst(k)) & TOP);
         }
         while ((low & QUARTER) && !(high & QUARTER)) {
             // Middle half: value lies in it too, so flipping bit N-2

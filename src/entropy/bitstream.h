@@ -18,6 +18,16 @@ static_assert(sizeof(unsigned) == 4, "bit stream words are 32-bit unsigned");
 // (65536 bytes per transfer to or from the byte stream).
 constexpr unsigned bitStreamWords = 16384;
 
+// `x` with its 32 bits in the opposite order.
+inline unsigned reverseBits32(unsigned x)
+{
+    x = __builtin_bswap32(x);
+    x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
+    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+    x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
+    return x;
+}
+
 // Describes a word buffer handed to InBitStream::setBuf. `words` must come
 // from `new unsigned[count]`: the stream takes it over and releases it.
 struct BitBufDesc {
@@ -48,6 +58,19 @@ public:
         if (bitsUsed == 32) xOverflow();
         current |= bit << bitsUsed;
         ++bitsUsed;
+    }
+
+    // Appends the low `n` bits of `value` (1 <= n <= 31), its bit n-1 first:
+    // the same as putBit() from bit n-1 down to bit 0.
+    void putBitsHighFirst(unsigned value, unsigned n)
+    {
+        assert(n >= 1 && n < 32 && (value >> n) == 0);
+        if (n <= 32 - bitsUsed && bitsUsed < 32) {
+            current |= (reverseBits32(value) >> (32 - n)) << bitsUsed;
+            bitsUsed += n;
+            return;
+        }
+        for (unsigned j = n; j > 0; --j) putBit((value >> (j - 1)) & 1);
     }
 
     // Appends `n` zero bits, storing whole zero words without a per-bit loop.
@@ -125,6 +148,23 @@ public:
         current >>= 1;
         --bitsLeft;
         return bit;
+    }
+
+    // Reads `n` bits (1 <= n <= 31) and returns them as a number whose bit
+    // n-1 is the first one read: the same as n getBit() calls, each shifted
+    // in from below.
+    unsigned getBitsHighFirst(unsigned n)
+    {
+        assert(n >= 1 && n < 32);
+        if (n <= bitsLeft) {
+            const unsigned chunk = current & ((1u << n) - 1);
+            current >>= n;
+            bitsLeft -= n;
+            return reverseBits32(chunk) >> (32 - n);
+        }
+        unsigned v = 0;
+        for (unsigned j = 0; j < n; ++j) v = (v << 1) | getBit();
+        return v;
     }
 
     // Called when every word of the buffer has been consumed. The base
