@@ -22,3 +22,10 @@ inline void require(bool cond, const std::string& message)
 {
     if (!cond) throw Exception(message);
 }
+
+// The same for a fixed message: no string is built unless the check fails,
+// so the check costs nothing in a per-symbol loop.
+inline void require(bool cond, const char* message)
+{
+    if (!cond) throw Exception(message);
+}
