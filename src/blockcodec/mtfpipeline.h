@@ -6,11 +6,15 @@
 #include "diag/dump.h"
 #include "diag/exception.h"
 #include "diag/options.h"
+#include "diag/timing.h"
 #include "entropy/bitstream.h"
+#include "transform/ibwt.h"
 #include "transform/mtf.h"
 #include "transform/rle0.h"
 
 #include <cstring>
+#include <iostream>
+#include <memory>
 #include <string>
 
 namespace mtfpipeline {
@@ -88,6 +92,26 @@ void unrank(char* out, unsigned size, bool zeroRuns, Next&& nextSymbol)
         [&](unsigned pos, unsigned rank) { bytes[pos] = mtf.decode(static_cast<unsigned char>(rank)); },
         // Rank 0 repeats the front symbol and leaves the list as it is.
         [&](unsigned pos, unsigned count) { std::memset(bytes + pos, mtf.front(), count); });
+}
+
+// Ends a decoded block: inverse-transforms the rebuilt ranks' bytes in
+// `work` into `data`, releases `work`, and prints the verbose timing lines
+// (`codingLabel` names the decoding stage).
+inline void finishDecodedBlock(char* data, std::unique_ptr<char[]>& work, unsigned dataSize, unsigned index,
+                               const char* codingLabel, long blockStart, long decodingStart, long decodingEnd)
+{
+    if (verbose) std::cout << "   Performing iBWT..." << std::endl;
+    const long ibwtStart = clockMillis();
+    ibwt<char>(data, work.get(), dataSize, index);
+    const long ibwtEnd = clockMillis();
+    work.reset();
+    const long blockEnd = clockMillis();
+
+    if (verbose) {
+        printTime(std::cout, codingLabel, decodingStart, decodingEnd);
+        printTime(std::cout, "   iBWT time: ", ibwtStart, ibwtEnd);
+        printTime(std::cout, "   Block decompression time: ", blockStart, blockEnd);
+    }
 }
 
 } // namespace mtfpipeline

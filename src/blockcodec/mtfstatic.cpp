@@ -165,19 +165,8 @@ void unpackBlockMTFStatic(std::istream& in, char* data, unsigned dataSize)
         });
     }
     const long decodingEnd = clockMillis();
-
-    if (verbose) std::cout << "   Performing iBWT..." << std::endl;
-    const long ibwtStart = clockMillis();
-    ibwt<char>(data, work.get(), dataSize, index);
-    const long ibwtEnd = clockMillis();
-    work.reset();
-    const long blockEnd = clockMillis();
-
-    if (verbose) {
-        printTime(std::cout,
-                  zeroRuns ? "   iMTF + iRLE0 + static arithmetic time: " : "   iMTF + static arithmetic time: ",
-                  decodingStart, decodingEnd);
-        printTime(std::cout, "   iBWT time: ", ibwtStart, ibwtEnd);
-        printTime(std::cout, "   Block decompression time: ", blockStart, blockEnd);
-    }
+    mtfpipeline::finishDecodedBlock(data, work, dataSize, index,
+                                    zeroRuns ? "   iMTF + iRLE0 + static arithmetic time: "
+                                             : "   iMTF + static arithmetic time: ",
+                                    blockStart, decodingStart, decodingEnd);
 }
