@@ -10,25 +10,14 @@
 // All u32 fields are little-endian. There is no block count: the last block
 // is the one that brings the block sizes up to the uncompressed size.
 
+#include "blockcodec/blockcodec.h"
+
 #include <cstring>
 
 constexpr char fileMagic[8] = {'V', 'A', 'R', 'N', '_', 'Q', '2', '7'};
 constexpr unsigned fileHeaderSize = 12;
 constexpr char blockId[4] = {'B', 'L', 'C', 'K'};
 constexpr unsigned blockHeaderSize = 18;
-
-// The writer never makes a larger block; the reader refuses larger ones, so a
-// corrupt header cannot make it allocate more.
-constexpr unsigned maxBlockSize = 10485760;
-
-// Second-stage method codes.
-constexpr unsigned char methodMTF = 1;       // move-to-front, no zero-run coding
-constexpr unsigned char methodMTFRLE0 = 2;   // move-to-front with zero-run coding
-constexpr unsigned char methodDC = 5;        // distance coding (adaptive coder only)
-
-// Coder type codes.
-constexpr unsigned char coderStatic = 0;
-constexpr unsigned char coderAdaptive = 1;
 
 inline void storeLE32(unsigned char* p, unsigned v)
 {

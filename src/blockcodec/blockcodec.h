@@ -1,0 +1,48 @@
+#pragma once
+// One block in, one payload out, and back: the block codecs behind one pair
+// of entry points. Settings are passed in; nothing here reads a global,
+// touches a file or prints. Diagnostics go to an optional BlockObserver.
+
+#include <cstddef>
+#include <vector>
+
+class BlockObserver;
+
+// Second-stage method codes, as stored in every block header.
+constexpr unsigned char methodMTF = 1;      // move-to-front, no zero-run coding
+constexpr unsigned char methodMTFRLE0 = 2;  // move-to-front with zero-run coding
+constexpr unsigned char methodDC = 5;       // distance coding (adaptive coder only)
+
+// Coder type codes.
+constexpr unsigned char coderStatic = 0;
+constexpr unsigned char coderAdaptive = 1;
+
+// Largest block the writer makes and the reader accepts.
+constexpr unsigned maxBlockSize = 10485760;
+
+// How a block is coded; the two bytes its header carries.
+struct BlockSettings {
+    unsigned char method = methodDC;
+    unsigned char coderType = coderAdaptive;
+};
+
+// True for the pairs a codec exists for: methods 1 and 2 with either coder,
+// method 5 with the adaptive coder.
+bool isSupported(const BlockSettings& settings);
+
+// Largest payload the encoder can write for a block of `size` bytes with any
+// supported settings. The reader refuses a larger one before allocating.
+std::size_t maxPayloadSize(unsigned size);
+
+// Appends to `payload` the payload of the `size` bytes at `data`
+// (1 <= size <= maxBlockSize). `data` is overwritten (working storage).
+// Throws Exception for unsupported settings; allocation failures propagate.
+void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::vector<unsigned char>& payload,
+                 BlockObserver* observer = nullptr);
+
+// Decodes the `payloadSize` bytes at `payload` (exactly one payload, nothing
+// after it) into the `size` bytes at `out`. Throws Exception on unsupported
+// settings and on a corrupt payload, without writing outside `out`; `out`
+// may then hold anything.
+void decodeBlock(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
+                 unsigned size, BlockObserver* observer = nullptr);
