@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -11,9 +12,10 @@ namespace {
 using Coder = DistanceCoder<char, unsigned>;
 using Decoder = DistanceDecoder<char, unsigned>;
 
+template <class Ranks = distancecoding::DefaultRanks<char>>
 std::vector<unsigned> encodeBlock(const std::string& block)
 {
-    Coder coder(256);
+    DistanceCoder<char, unsigned, Ranks> coder(256);
     coder.encode(block.data(), block.data() + block.size());
     return std::vector<unsigned>(coder.values() + coder.valuesBegin(), coder.values() + coder.valuesEnd());
 }
@@ -186,6 +188,34 @@ TEST(DistanceCoding, FastEncoderMatchesTheDefinitionAndDecodesBack)
         std::vector<unsigned> seq = encodeBlock(block);
         ASSERT_EQ(seq, referenceEncode(block));
         ASSERT_EQ(decodeBlock(seq, size), block);
+    }
+}
+
+// The recency list (the default for bytes) against the stamp tree and the
+// definition, on blocks that push ranks to their ends: every value in turn
+// (rank 255 for each run once all are seen), values in descending order, one
+// value, long runs, and sizes 0, 1 and 2.
+TEST(DistanceCoding, RecencyListMatchesTheStampTree)
+{
+    static_assert(std::is_same<distancecoding::DefaultRanks<char>, distancecoding::RecencyList>::value,
+                  "byte blocks use the list");
+    std::vector<std::string> blocks{"", "a", "\xff", "ab", "\x00\x00", "\xff\x00", std::string(4000, 'q')};
+    std::string up, down, runs;
+    for (int round = 0; round < 5; ++round)
+        for (int v = 0; v < 256; ++v) {
+            up += static_cast<char>(v);
+            down += static_cast<char>(255 - v);
+        }
+    std::mt19937 rng(31);
+    while (runs.size() < 30000) runs.append(1 + rng() % 500, static_cast<char>(rng()));
+    for (const std::string* b : {&up, &down, &runs}) blocks.push_back(*b);
+    for (int i = 0; i < 60; ++i) blocks.push_back(randomBlock(rng, rng() % 5000, 1 + rng() % 256, 1 + rng() % 4));
+    for (const std::string& block : blocks) {
+        SCOPED_TRACE("block of " + std::to_string(block.size()));
+        const std::vector<unsigned> seq = encodeBlock<distancecoding::RecencyList>(block);
+        ASSERT_EQ(seq, encodeBlock<distancecoding::RecencyRanks>(block));
+        ASSERT_EQ(seq, referenceEncode(block));
+        ASSERT_EQ(decodeBlock(seq, static_cast<unsigned>(block.size())), block);
     }
 }
 
