@@ -171,11 +171,17 @@ TEST_F(MTFPayload, StaticTableWithImpossibleTotalIsRejected)
         for (unsigned s = 0; s < n; ++s) setFrequency(huge, s, 0xffff);
         expectRejected(mode, huge, 11, "symbol frequencies add up to");
 
-        // At the limit the table is usable; the block decodes to something.
+        // At the limit the table is usable; the block decodes to something,
+        // which only the inverse BWT may refuse as no transform's output.
         std::string atLimit = valid;
         for (unsigned s = 0; s < n; ++s) setFrequency(atLimit, s, 0);
         setFrequency(atLimit, n - 1, 65535);
-        EXPECT_EQ(unpack(mode, atLimit, 11).size(), 11u) << mode.name;
+        try {
+            EXPECT_EQ(unpack(mode, atLimit, 11).size(), 11u) << mode.name;
+        } catch (const Exception& e) {
+            EXPECT_NE(std::string(e.what()).find("the inverse BWT closes a cycle"), std::string::npos)
+                << mode.name << ": " << e.what();
+        }
     }
 }
 
