@@ -295,6 +295,7 @@ void codingKinds(benchmark::internal::Benchmark* b)
 BENCHMARK_TEMPLATE(BM_DcEncode, distancecoding::RecencyList)->Apply(codingKinds);
 BENCHMARK_TEMPLATE(BM_DcEncode, distancecoding::RecencyRanks)->Apply(codingKinds);
 BENCHMARK_TEMPLATE(BM_DcDecode, DistanceDecoder<char, unsigned>)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_DcDecode, PlainDistanceDecoder<char, unsigned>)->Apply(codingKinds);
 BENCHMARK_TEMPLATE(BM_MtfEncode, MTFCoder<unsigned char>)->Apply(codingKinds);
 BENCHMARK_TEMPLATE(BM_MtfEncode, MTFCoder<unsigned char, false>)->Apply(codingKinds);
 BENCHMARK_TEMPLATE(BM_MtfDecode, MTFDecoder<unsigned char>)->Apply(codingKinds);
