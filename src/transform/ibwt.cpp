@@ -19,6 +19,13 @@ void requirePrimaryInside(unsigned size, unsigned primary)
                                 " is outside a block of " + std::to_string(size) + " bytes");
 }
 
+// The walk from the anchor came back to it after `cycle` of `size` rows.
+[[noreturn]] void throwShortCycle(unsigned cycle, unsigned size)
+{
+    throw Exception("Corrupt block: the inverse BWT closes a cycle after " + std::to_string(cycle) + " of " +
+                    std::to_string(size) + " bytes.");
+}
+
 // Packed rows: the next row of the walk in the top 24 bits, the row's byte in
 // the low 8. All bits set is no such value below 2^24 rows and marks a start
 // row of ibwtChains().
@@ -63,12 +70,17 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary)
     // (one-byte) suffix. occurrence[p] is below the count of byte in[p], so
     // counts[c] + occurrence[p] < counts[c + 1] <= size: p never leaves the
     // block.
+    // The rows form cycles whatever the input, and a real transform has one
+    // cycle through all of them: a walk back at the anchor before size steps
+    // is a block no forward transform made.
     out[size - 1] = in[primary];
-    unsigned p = counts[bytes[primary]];
+    const unsigned anchor = counts[bytes[primary]];
+    unsigned p = anchor;
     for (unsigned k = size - 1; k-- > 0;) {
         const unsigned char ch = bytes[p];
         out[k] = static_cast<CharT>(ch);
         p = counts[ch] + occurrence[p];
+        if (p == anchor) throwShortCycle(size - 1 - k, size);
     }
 }
 
@@ -187,13 +199,23 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         }
     }
 
+    // The anchor's cycle must take in every row, as in ibwtPlain; checked
+    // before anything is written.
+    const unsigned first = indexOfStart(anchor);
+    unsigned cycle = 0;
+    unsigned piece = first;
+    do {
+        cycle += pieceLength[piece];
+        piece = following[piece];
+    } while (piece != first);
+    if (cycle != size) throwShortCycle(cycle, size);
+
     // Join the pieces from the anchor's on, filling out from its end. Byte
     // size - 1 is the primary row's, as in ibwtPlain.
     out[size - 1] = in[primary];
     const unsigned wanted = size - 1;
     unsigned done = 0;
-    const unsigned first = indexOfStart(anchor);
-    unsigned piece = first;
+    piece = first;
     do {
         unsigned left = pieceLength[piece];
         unsigned chunk = firstChunk[piece];
@@ -206,11 +228,7 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
             if (left != 0) chunk = nextChunk[chunk];
         }
         piece = following[piece];
-    } while (piece != first && done < wanted);
-    // A corrupt block can leave the anchor on a cycle shorter than the
-    // block; the plain walk then goes round it again and again.
-    const unsigned cycle = done;
-    for (; done < wanted; ++done) out[wanted - 1 - done] = out[wanted - 1 - (done - cycle)];
+    } while (done < wanted);
 }
 
 template <class CharT>

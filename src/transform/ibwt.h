@@ -3,12 +3,14 @@
 
 // Writes to `out` the `size` bytes whose transform is `in` with primary index
 // `primary`. `out` and `in` must not overlap. size 0 writes nothing.
-// Throws Exception when primary >= size (a corrupt block), before anything is
-// written to `out`; any other `in` of `size` bytes is restored without
-// reading or writing outside the two buffers. Blocks below 2^24 bytes go
-// through ibwtChains() with a start count chosen from the size, larger ones
-// through ibwtPlain(); both give the same bytes for every input, corrupt ones
-// included. Instantiated for CharT = char.
+// Throws Exception for a block that no forward transform produces: when
+// primary >= size, before anything is written to `out`, and when the walk
+// from the primary row comes back to its start before visiting all `size`
+// rows (then `out` may be partly written). Nothing is read or written outside
+// the two buffers, whatever the input. Blocks below 2^24 bytes go through
+// ibwtChains() with a start count chosen from the size, larger ones through
+// ibwtPlain(); both give the same bytes and the same verdict (and message)
+// for every input. Instantiated for CharT = char.
 template <class CharT>
 void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary);
 
