@@ -3,6 +3,8 @@
 #include "blockcodec/dccodec.h"
 #include "blockcodec/mtfcodec.h"
 #include "container/format.h"
+#include "container/inputfile.h"
+#include "container/outputfile.h"
 #include "diag/exception.h"
 #include "diag/options.h"
 #include "diag/timing.h"
@@ -49,20 +51,18 @@ unsigned packFile(const char* inName, const char* outName)
     const std::string outFile = outName;
     if (verbose) std::cout << "Opening input file: " << inFile << std::endl;
 
-    std::ifstream in(inFile, std::ios::binary);
-    require(in.is_open(), "Unable to open input file: " + inFile);
+    InputFile inputFile(inFile);
+    std::istream& in = inputFile.stream();
     // The size is taken before the output is created so that input the
     // 32-bit header cannot describe leaves nothing behind.
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    require(end >= 0, "Unable to read input file: " + inFile);
-    require(static_cast<std::uint64_t>(end) <= 0xFFFFFFFFu,
+    const unsigned long long end = inputFile.size();
+    require(end <= 0xFFFFFFFFu,
             "Input file is too large: " + inFile + " has " + std::to_string(end) +
                 " bytes, the compressed format holds at most 4294967295.");
     const unsigned inputSize = static_cast<unsigned>(end);
 
-    std::ofstream out(outFile, std::ios::binary | std::ios::trunc);
-    require(out.is_open(), "Unable to open output file: " + outFile);
+    OutputFile outputFile(outFile);
+    std::ostream& out = outputFile.stream();
     require(inputSize != 0, "Cannot compress empty file (file size is 0)");
     if (verbose) std::cout << "Input file size: " << inputSize << std::endl;
 
@@ -127,10 +127,9 @@ unsigned packFile(const char* inName, const char* outName)
 
     const std::streamoff compressedSize = positionOf(out, outFile);
     buffer.reset();
-    in.close();
-    // Closing writes what is still buffered: a full disk may show only here.
-    out.close();
-    requireWritten(out, outFile);
+    // Writes what is still buffered (a full disk may show only here), then
+    // puts the file in place.
+    outputFile.commit();
     const long finish = clockMillis();
 
     const double saving = (static_cast<double>(inputSize) - static_cast<double>(compressedSize)) * 100 / inputSize;
@@ -149,18 +148,15 @@ void unpackFile(const char* inName, const char* outName)
     const std::string outFile = outName;
     if (verbose) std::cout << "Opening input file: " << inFile << std::endl;
 
-    std::ifstream in(inFile, std::ios::binary);
-    require(in.is_open(), "Unable to open input file: " + inFile);
-    std::ofstream out(outFile, std::ios::binary | std::ios::trunc);
-    require(out.is_open(), "Unable to open output file: " + outFile);
+    InputFile inputFile(inFile);
+    std::istream& in = inputFile.stream();
+    OutputFile outputFile(outFile);
+    std::ostream& out = outputFile.stream();
 
     // The file size bounds every read below: a header or payload that would
     // reach past it means the file is truncated or corrupt, and the block is
     // refused before the codec sees whatever a short read left behind.
-    in.seekg(0, std::ios::end);
-    const std::streamoff fileSize = in.tellg();
-    require(fileSize >= 0, "Unable to read input file: " + inFile);
-    in.seekg(0, std::ios::beg);
+    const std::streamoff fileSize = static_cast<std::streamoff>(inputFile.size());
 
     unsigned char fileHeader[fileHeaderSize];
     in.read(reinterpret_cast<char*>(fileHeader), fileHeaderSize);
@@ -226,10 +222,7 @@ void unpackFile(const char* inName, const char* outName)
     }
 
     block = std::vector<char>();
-    out.flush();
-    requireWritten(out, outFile);
+    outputFile.commit();
     const long finish = clockMillis();
     printTime(std::cout, "Decompression time: ", start, finish);
-    out.close();
-    requireWritten(out, outFile);
 }

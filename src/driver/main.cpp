@@ -4,6 +4,7 @@
 // error stream and status -1.
 
 #include "container/container.h"
+#include "container/outputfile.h"
 #include "diag/exception.h"
 #include "diag/options.h"
 #include "driver/cmdline.h"
@@ -31,6 +32,7 @@ void pauseConsole()
 
 int main(int argc, char** argv)
 {
+    installCleanupHandlers();
     try {
         if (!parseCommandLineParams(argc, argv)) return 0;
         // -h with neither -c nor -e: the help text was all that was asked for.
