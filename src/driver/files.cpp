@@ -73,10 +73,12 @@ FileKey fileKey(const std::string& name)
     }
     // Where a write would create the file: the end of a chain of links, in
     // a directory whose own links are resolved by weakly_canonical.
-    const std::string target = resolveLinks(name);
+    // Made absolute first: weakly_canonical leaves a relative name with no
+    // existing prefix ("o", unlike "./o") relative.
     std::error_code err;
+    const fs::path target = fs::absolute(resolveLinks(name), err);
     fs::path p = fs::weakly_canonical(target, err);
-    if (err) p = fs::absolute(target, err).lexically_normal();
+    if (err) p = target.lexically_normal();
     key.path = p.string();
     return key;
 }
