@@ -187,5 +187,5 @@ TEST_F(Files, InputMustBeARegularFile)
         {path("fifo"), "Input file " + path("fifo") + " is a FIFO, not a regular file"},
         {"/dev/null", "Input file /dev/null is a character device, not a regular file"},
     };
-    for (const auto& [name, message] : cases) EXPECT_EQ(messageOf([&] { InputFile in(name); }), message);
+    for (const auto& c : cases) EXPECT_EQ(messageOf([&] { InputFile in(c.first); }), c.second);
 }
