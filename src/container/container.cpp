@@ -192,6 +192,8 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     result.consumed = fileHeaderSize;
     const unsigned uncompressedSize = loadLE32(fileHeader + 8);
 
+    // Threads inside a block report to the observer from one thread only.
+    const unsigned allThreads = threadsFor(threads, uncompressedSize, nullptr);
     unsigned done = 0;
     unsigned number = 0;
     auto take = [&](UnpackJob& job) {
@@ -234,7 +236,10 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     };
     auto work = [&](UnpackJob& job) {
         job.block.resize(job.size);
-        decodeBlock(job.settings, job.payload.data(), job.payload.size(), job.block.data(), job.size, observer);
+        // A file of one block gets every thread inside that block.
+        const unsigned inside = job.size == uncompressedSize ? allThreads : 1;
+        decodeBlock(job.settings, job.payload.data(), job.payload.size(), job.block.data(), job.size, observer,
+                    inside);
     };
     auto put = [&](UnpackJob& job) {
         out.write(job.block.data(), job.size);
@@ -242,7 +247,7 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     };
     // The number of blocks is not known before they are read; the workers
     // simply find none left.
-    runBlocks<UnpackJob>(threadsFor(threads, uncompressedSize, observer), take, work, put);
+    runBlocks<UnpackJob>(observer != nullptr ? 1 : allThreads, take, work, put);
     result.trailingBytes = drain(in);
     return result;
 }

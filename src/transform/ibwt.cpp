@@ -1,10 +1,13 @@
 #include "transform/ibwt.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "diag/exception.h"
@@ -85,7 +88,7 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary)
 }
 
 template <class CharT>
-void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts)
+void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads)
 {
     if (size == 0) return;
     requirePrimaryInside(size, primary);
@@ -142,8 +145,10 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     std::unique_ptr<unsigned char[]> pool(new unsigned char[static_cast<std::size_t>(chunkCount) * chunkBytes]);
     std::vector<unsigned> nextChunk(chunkCount);
     std::vector<unsigned> firstChunk(pieces), pieceLength(pieces), following(pieces);
-    unsigned chunksUsed = 0;
-
+    // Chunks are handed out from one counter, so walks on several threads
+    // can share the pool; everything else a walk writes belongs to its own
+    // piece or chunk.
+    std::atomic<unsigned> chunksUsed{0};
     struct Walk {
         std::uint32_t entry;  // packed entry of the current row
         unsigned piece;
@@ -153,8 +158,8 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         unsigned char* chunkEnd;
     };
     const auto takeChunk = [&](Walk& w) {
-        assert(chunksUsed < chunkCount);
-        w.chunk = chunksUsed++;
+        w.chunk = chunksUsed.fetch_add(1, std::memory_order_relaxed);
+        assert(w.chunk < chunkCount);
         w.write = pool.get() + static_cast<std::size_t>(w.chunk) * chunkBytes;
         w.chunkEnd = w.write + chunkBytes;
     };
@@ -165,39 +170,61 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         takeChunk(w);
         firstChunk[piece] = w.chunk;
     };
-
-    Walk walks[walksInFlight];
-    unsigned active = 0;
-    unsigned launched = 0;
-    while (active < walksInFlight && launched < pieces) launch(walks[active++], launched++);
-    // One step of every walk in flight per round, so their loads of the
-    // next row are in flight together.
-    while (active != 0) {
-        for (unsigned a = 0; a < active;) {
-            Walk& w = walks[a];
-            if (w.write == w.chunkEnd) {
-                const unsigned previous = w.chunk;
-                takeChunk(w);
-                nextChunk[previous] = w.chunk;
-            }
-            *w.write++ = static_cast<unsigned char>(w.entry);
-            ++w.length;
-            const unsigned next = w.entry >> 8;
-            w.entry = row[next];
-            if (w.entry != startMark) {
-                ++a;
-                continue;
-            }
-            pieceLength[w.piece] = w.length;
-            following[w.piece] = indexOfStart(next);
-            if (launched < pieces) {
-                launch(w, launched++);
-                ++a;
-            } else {
-                w = walks[--active];
+    // Walks the pieces [begin, end).
+    const auto walkPieces = [&](unsigned begin, unsigned end) {
+        Walk walks[walksInFlight];
+        unsigned active = 0;
+        unsigned launched = begin;
+        while (active < walksInFlight && launched < end) launch(walks[active++], launched++);
+        // One step of every walk in flight per round, so their loads of the
+        // next row are in flight together.
+        while (active != 0) {
+            for (unsigned a = 0; a < active;) {
+                Walk& w = walks[a];
+                if (w.write == w.chunkEnd) {
+                    const unsigned previous = w.chunk;
+                    takeChunk(w);
+                    nextChunk[previous] = w.chunk;
+                }
+                *w.write++ = static_cast<unsigned char>(w.entry);
+                ++w.length;
+                const unsigned next = w.entry >> 8;
+                w.entry = row[next];
+                if (w.entry != startMark) {
+                    ++a;
+                    continue;
+                }
+                pieceLength[w.piece] = w.length;
+                following[w.piece] = indexOfStart(next);
+                if (launched < end) {
+                    launch(w, launched++);
+                    ++a;
+                } else {
+                    w = walks[--active];
+                }
             }
         }
+    };
+    // The pieces split evenly between the threads; a thread that cannot be
+    // started leaves its share to this one.
+    const unsigned shares = std::max(1u, std::min(threads, pieces));
+    std::vector<std::thread> helpers;
+    unsigned mine = shares;
+    for (unsigned t = 1; t < shares; ++t) {
+        const unsigned begin = static_cast<unsigned>(std::uint64_t(pieces) * t / shares);
+        const unsigned end = static_cast<unsigned>(std::uint64_t(pieces) * (t + 1) / shares);
+        try {
+            helpers.emplace_back(walkPieces, begin, end);
+        } catch (const std::system_error&) {
+            mine = t;
+            break;
+        }
     }
+    walkPieces(0, static_cast<unsigned>(std::uint64_t(pieces) * 1 / shares));
+    for (unsigned t = mine; t < shares; ++t)
+        walkPieces(static_cast<unsigned>(std::uint64_t(pieces) * t / shares),
+                   static_cast<unsigned>(std::uint64_t(pieces) * (t + 1) / shares));
+    for (std::thread& h : helpers) h.join();
 
     // The anchor's cycle must take in every row, as in ibwtPlain; checked
     // before anything is written.
@@ -232,7 +259,7 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
 }
 
 template <class CharT>
-void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
+void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads)
 {
     if (size >= packedRowLimit) {
         ibwtPlain(out, in, size, primary);
@@ -240,9 +267,10 @@ void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
     }
     // About 8 KiB of block per start, at most 1024 starts: enough pieces to
     // keep the walks in flight busy to the end, and little chunk slack.
-    ibwtChains(out, in, size, primary, std::min(1024u, std::max(1u, size / 8192)));
+    ibwtChains(out, in, size, primary, std::min(1024u, std::max(1u, size / 8192)), threads);
 }
 
-template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary);
+template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned threads);
 template void ibwtPlain<char>(char* out, const char* in, unsigned size, unsigned primary);
-template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts);
+template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts,
+                                unsigned threads);

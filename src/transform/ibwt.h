@@ -11,8 +11,10 @@
 // ibwtChains() with a start count chosen from the size, larger ones through
 // ibwtPlain(); both give the same bytes and the same verdict (and message)
 // for every input. Instantiated for CharT = char.
+// With `threads` > 1 the walks of ibwtChains() are split between that many
+// threads; the result is the same.
 template <class CharT>
-void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary);
+void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads = 1);
 
 // The plain method, and the reference for ibwt() in the tests: one walk back
 // through the rows, one dependent memory access after another. Working
@@ -24,5 +26,6 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary);
 // that the memory accesses of the walks overlap, then joins their pieces.
 // Requires size < 2^24. Working memory about 5 * size bytes plus 1 KiB per
 // start. Same contract and result as ibwtPlain().
+// `threads` share the walks (each takes a run of the start rows).
 template <class CharT>
-void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts);
+void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads = 1);

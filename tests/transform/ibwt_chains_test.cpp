@@ -23,10 +23,10 @@ std::string plain(const std::string& in, unsigned primary)
     return out;
 }
 
-std::string chains(const std::string& in, unsigned primary, unsigned starts)
+std::string chains(const std::string& in, unsigned primary, unsigned starts, unsigned threads = 1)
 {
     std::string out(in.size(), '\0');
-    ibwtChains<char>(&out[0], in.data(), static_cast<unsigned>(in.size()), primary, starts);
+    ibwtChains<char>(&out[0], in.data(), static_cast<unsigned>(in.size()), primary, starts, threads);
     return out;
 }
 
@@ -54,7 +54,9 @@ void checkRestores(const std::string& block)
     const unsigned primary = bwt<char, unsigned>(&transformed[0], static_cast<unsigned>(block.size()));
     ASSERT_EQ(plain(transformed, primary), block);
     ASSERT_EQ(inverse(transformed, primary), block);
-    for (unsigned starts : startCounts) ASSERT_EQ(chains(transformed, primary, starts), block) << starts << " starts";
+    for (unsigned starts : startCounts)
+        for (unsigned threads : {1u, 2u, 3u})
+            ASSERT_EQ(chains(transformed, primary, starts, threads), block) << starts << " starts, " << threads;
 }
 
 }  // namespace
@@ -104,10 +106,12 @@ std::string plainVerdict(const std::string& in, unsigned primary)
                    in.size());
 }
 
-std::string chainsVerdict(const std::string& in, unsigned primary, unsigned starts)
+std::string chainsVerdict(const std::string& in, unsigned primary, unsigned starts, unsigned threads = 1)
 {
     return verdict(
-        [&](char* out) { ibwtChains<char>(out, in.data(), static_cast<unsigned>(in.size()), primary, starts); },
+        [&](char* out) {
+            ibwtChains<char>(out, in.data(), static_cast<unsigned>(in.size()), primary, starts, threads);
+        },
         in.size());
 }
 
@@ -130,6 +134,7 @@ TEST(IbwtChains, SameVerdictAsPlainWalkOnArbitraryInput)
         ASSERT_EQ(verdict([&](char* out) { ibwt<char>(out, in.data(), static_cast<unsigned>(size), primary); }, size),
                   expected);
         for (unsigned starts : startCounts) ASSERT_EQ(chainsVerdict(in, primary, starts), expected) << starts << " starts";
+        ASSERT_EQ(chainsVerdict(in, primary, 64, 2), expected) << "two threads";
     }
     // Both outcomes were exercised.
     EXPECT_GT(refused, 100u);
