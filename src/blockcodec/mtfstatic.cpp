@@ -12,6 +12,7 @@
 #include "diag/timing.h"
 #include "entropy/arithmeticcodec.h"
 #include "entropy/bitstream.h"
+#include "entropy/cumulativelookup.h"
 #include "transform/bwt.h"
 #include "transform/ibwt.h"
 #include "transform/rle0.h"
@@ -28,23 +29,6 @@ namespace {
 using Decoder = ArithmeticDecoder<unsigned, unsigned long long, 18>;
 
 constexpr unsigned frequencyBits = 16;
-
-// The symbol whose interval of the cumulative `table` (symbolCount + 1
-// increasing entries) holds `code`; table[0] <= code < table[symbolCount].
-inline unsigned findSymbol(const unsigned* table, unsigned symbolCount, unsigned code)
-{
-    unsigned low = 0;
-    unsigned high = symbolCount;
-    while (high - low > 1) {
-        const unsigned mid = (low + high) / 2;
-        if (code < table[mid]) {
-            high = mid;
-        } else {
-            low = mid;
-        }
-    }
-    return low;
-}
 
 } // namespace
 
@@ -158,8 +142,9 @@ void unpackBlockMTFStatic(std::istream& in, char* data, unsigned dataSize)
                 "Error in compressed file (symbol frequencies add up to " + std::to_string(total) +
                     ", expected 1 to " + std::to_string(maxStaticTotal) + ")");
         const unsigned* cumulative = table.data();
+        const CumulativeLookup lookup(cumulative, symbolCount);
         mtfpipeline::unrank(work.get(), dataSize, zeroRuns, [&]() {
-            const unsigned s = findSymbol(cumulative, symbolCount, decoder.decode(total));
+            const unsigned s = lookup.find(decoder.decode(total));
             decoder.decodeExtract(cumulative[s], cumulative[s + 1], total);
             return s;
         });
