@@ -16,6 +16,7 @@
 #include "entropy/symbolrange.h"
 
 #include <cassert>
+#include <cstring>
 #include <memory>
 
 // T is the count type (the only instance is AdaptiveSymbolStats<unsigned>).
@@ -62,8 +63,9 @@ public:
     }
 
     // Halves every count (rounding down, but never below 1) when the total
-    // equals maxTotal exactly; otherwise does nothing.
-    void limit(unsigned maxTotal)
+    // equals maxTotal exactly; otherwise does nothing. Kept out of line: it
+    // is rare, and inlined it would weigh down the per-symbol path.
+    __attribute__((noinline)) void limit(unsigned maxTotal)
     {
         if (outer[0] != maxTotal) return;
         // In place, from the top: each group's old suffix sums give its
@@ -97,9 +99,9 @@ public:
         const T total = outer[0];
         const T low = total - (outer[g + 1] + in[j]);
         const SymbolRange r = {unsigned(low), unsigned(low + (in[j] - in[j + 1])), unsigned(total)};
-        // Fixed-length loops, so the branches do not depend on the symbol
-        // (the first one is vector code), except for the common first group.
-        for (unsigned i = 0; i < groupSize; ++i) in[i] += T(i <= j);
+        // Branches that do not depend on the symbol, except for the common
+        // first group: the group's entries take 0 or 1 each from a mask row.
+        addMask(in, j);
         if (g == 0) {
             ++outer[0];
         } else {
@@ -149,6 +151,35 @@ public:
     }
 
 protected:
+    // Adds 1 to in[0..j] (j < 16): four 16-byte vector adds for 32-bit counts.
+    static void addMask(T* in, unsigned j)
+    {
+        if constexpr (sizeof(T) == 4) {
+            typedef T Lanes __attribute__((vector_size(16)));
+            const T* row = maskRows.row[j];
+            for (unsigned i = 0; i < groupSize; i += 4) {
+                Lanes v, m;
+                std::memcpy(&v, in + i, sizeof v);
+                std::memcpy(&m, row + i, sizeof m);
+                v += m;
+                std::memcpy(in + i, &v, sizeof v);
+            }
+        } else {
+            for (unsigned i = 0; i < groupSize; ++i) in[i] += T(i <= j);
+        }
+    }
+
+    // row[j][i] = 1 for i <= j, else 0.
+    struct MaskRows {
+        T row[groupSize][groupSize];
+        constexpr MaskRows() : row()
+        {
+            for (unsigned j = 0; j < groupSize; ++j)
+                for (unsigned i = 0; i < groupSize; ++i) row[j][i] = T(i <= j);
+        }
+    };
+    static constexpr MaskRows maskRows{};
+
     // Sets every count to countOf(s) for s < num (0 for the padding) and
     // recomputes both levels.
     template <typename CountOf>
