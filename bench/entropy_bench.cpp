@@ -153,8 +153,8 @@ void BM_Decode(benchmark::State& state)
         for (size_t i = 0; i < symbolCount; ++i) {
             unsigned s;
             if (Adaptive) {
-                s = model.getSymbol(decoder.decode(model.getMax()));
-                SymbolRange r = model.getRangeThenUpdateAndLimit(s, adaptiveLimit);
+                SymbolRange r;
+                s = model.findRangeThenUpdateAndLimit(decoder.decode(model.getMax()), adaptiveLimit, r);
                 decoder.decodeExtract(r.low, r.high, r.total);
             } else {
                 unsigned count = decoder.decode(tab[alphabet]);

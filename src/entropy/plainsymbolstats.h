@@ -83,6 +83,15 @@ public:
         return r;
     }
 
+    // The symbol owning `code` (getSymbol), its range as
+    // getRangeThenUpdateAndLimit returns it, and the same update.
+    unsigned findRangeThenUpdateAndLimit(unsigned code, unsigned maxTotal, SymbolRange& range)
+    {
+        const unsigned symbol = getSymbol(code);
+        range = getRangeThenUpdateAndLimit(symbol, maxTotal);
+        return symbol;
+    }
+
     // The cumulative count below `symbol` (0..num; num gives the total).
     unsigned cumulative(unsigned symbol) const
     {

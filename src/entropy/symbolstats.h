@@ -93,22 +93,18 @@ public:
     SymbolRange getRangeThenUpdateAndLimit(unsigned symbol, unsigned maxTotal)
     {
         assert(symbol < num);
-        const unsigned g = symbol / groupSize;
-        const unsigned j = symbol % groupSize;
-        T* in = inner + g * groupStride;
-        const T total = outer[0];
-        const T low = total - (outer[g + 1] + in[j]);
-        const SymbolRange r = {unsigned(low), unsigned(low + (in[j] - in[j + 1])), unsigned(total)};
-        // Branches that do not depend on the symbol, except for the common
-        // first group: the group's entries take 0 or 1 each from a mask row.
-        addMask(in, j);
-        if (g == 0) {
-            ++outer[0];
-        } else {
-            for (unsigned i = 0; i < groups; ++i) outer[i] += T(i <= g);
-        }
-        if (total + 1 == maxTotal) limit(maxTotal);
-        return r;
+        return rangeThenUpdate(symbol / groupSize, symbol % groupSize, maxTotal);
+    }
+
+    // The decoder's step in one call: the symbol owning `code` (as
+    // getSymbol), whose range goes to `range` as getRangeThenUpdateAndLimit
+    // would return it, with the same update.
+    unsigned findRangeThenUpdateAndLimit(unsigned code, unsigned maxTotal, SymbolRange& range)
+    {
+        unsigned g, j;
+        locate(code, g, j);
+        range = rangeThenUpdate(g, j, maxTotal);
+        return g * groupSize + j;
     }
 
     // The cumulative count below `symbol` (0..num; num gives the total).
@@ -128,29 +124,55 @@ public:
     // nothing.
     unsigned getSymbol(unsigned code) const
     {
+        unsigned g, j;
+        locate(code, g, j);
+        return g * groupSize + j;
+    }
+
+protected:
+    // Group g and place j of the symbol owning `code`.
+    void locate(unsigned code, unsigned& g, unsigned& j) const
+    {
         assert(num > 1);
         assert(code < outer[0]);
         // The wanted s is the last one whose suffix count (symbols >= s)
         // reaches `above`, searched from 0 on both levels. The closing zeros
         // (outer[groups], inner[16], and the empty tail of the last group)
-        // stop both searches.
-        // Small symbols are settled by one test per level; otherwise the
-        // entries that reach `above` are counted without branches.
+        // bound both searches. Small symbols are settled by one test per
+        // level; otherwise the entries that reach `above` are counted
+        // without branches.
         T above = outer[0] - code;  // 1..total
-        unsigned g = 0;
+        g = 0;
         if (outer[1] >= above) {
             for (unsigned i = 1; i < groups; ++i) g += outer[i] >= above;
         }
         above -= outer[g + 1];
         const T* in = inner + g * groupStride;
-        unsigned j = 0;
+        j = 0;
         if (in[1] >= above) {
             for (unsigned i = 1; i < groupSize; ++i) j += in[i] >= above;
         }
-        return g * groupSize + j;
     }
 
-protected:
+    // Range of symbol (g, j), then its update and the halving at maxTotal.
+    SymbolRange rangeThenUpdate(unsigned g, unsigned j, unsigned maxTotal)
+    {
+        T* in = inner + g * groupStride;
+        const T total = outer[0];
+        const T low = total - (outer[g + 1] + in[j]);
+        const SymbolRange r = {unsigned(low), unsigned(low + (in[j] - in[j + 1])), unsigned(total)};
+        // Branches that do not depend on the symbol, except for the common
+        // first group: the group's entries take 0 or 1 each from a mask row.
+        addMask(in, j);
+        if (g == 0) {
+            ++outer[0];
+        } else {
+            for (unsigned i = 0; i < groups; ++i) outer[i] += T(i <= g);
+        }
+        if (total + 1 == maxTotal) limit(maxTotal);
+        return r;
+    }
+
     // Adds 1 to in[0..j] (j < 16): four 16-byte vector adds for 32-bit counts.
     static void addMask(T* in, unsigned j)
     {

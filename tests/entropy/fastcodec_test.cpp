@@ -238,7 +238,7 @@ TEST(FastCoder, SameBitsAndCountsAsThePlainCoderEighteenBit)
 template <typename Fast, typename Plain>
 void expectSameModel(unsigned num, unsigned maxTotal, const std::vector<unsigned>& symbols, std::mt19937& rng)
 {
-    Fast fast(num);
+    Fast fast(num), finder(num);
     Plain plain(num);
     for (size_t i = 0; i < symbols.size(); ++i) {
         const unsigned code = rng() % plain.getMax();
@@ -246,6 +246,10 @@ void expectSameModel(unsigned num, unsigned maxTotal, const std::vector<unsigned
         const SymbolRange a = fast.getRangeThenUpdateAndLimit(symbols[i], maxTotal);
         const SymbolRange b = plain.getRangeThenUpdateAndLimit(symbols[i], maxTotal);
         ASSERT_TRUE(a.low == b.low && a.high == b.high && a.total == b.total) << "step " << i;
+        // The decoder's combined step, given a code inside the symbol.
+        SymbolRange c;
+        ASSERT_EQ(finder.findRangeThenUpdateAndLimit(b.low + unsigned(rng() % (b.high - b.low)), maxTotal, c), symbols[i]);
+        ASSERT_TRUE(c.low == b.low && c.high == b.high && c.total == b.total) << "step " << i;
     }
     for (unsigned s = 0; s <= num; ++s) ASSERT_EQ(fast.cumulative(s), plain.cumulative(s));
     for (unsigned code = 0; code < plain.getMax(); ++code) ASSERT_EQ(fast.getSymbol(code), plain.getSymbol(code));
