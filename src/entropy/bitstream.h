@@ -3,8 +3,11 @@
 // leave a byte stream.
 //
 // External bit order: bit k of the stream is bit (k mod 8) of byte (k div 8).
-// Internally bits fill a 32-bit word from bit 0 upward and words are
-// serialised least significant byte first, which gives exactly that order.
+// Stored 32-bit words hold their first bit in bit 0 and are serialised least
+// significant byte first, which gives exactly that order. While in flight
+// the bits are kept the other way round (first bit highest) in a 64-bit
+// word, so that groups of bits move with one shift; each word is bit
+// reversed once on its way in or out.
 
 #include <cassert>
 #include <cstddef>
