@@ -1,15 +1,21 @@
 // Throughput of the entropy coding core: adaptive coding and decoding of a
 // skewed 257-symbol source (the shape of move-to-front ranks with a zero-run
-// alphabet), with the 16-bit coder, and the 18-bit coder over a fixed table
-// for comparison. Reports symbols per second and bits per symbol.
+// alphabet) and of uniform symbols (random input), with the 16-bit coder,
+// and the 18-bit coder over a fixed table. Each pair runs with the reference
+// coder and model (Plain*) and the fast ones. Reports symbols per second and
+// bits per symbol.
 
 #include "entropy/arithmeticcodec.h"
 #include "entropy/bitstream.h"
+#include "entropy/cumulativelookup.h"
+#include "entropy/plainarithmeticcodec.h"
+#include "entropy/plainsymbolstats.h"
 #include "entropy/symbolstats.h"
 
 #include <benchmark/benchmark.h>
 
 #include <random>
+#include <type_traits>
 #include <sstream>
 #include <streambuf>
 #include <vector>
@@ -20,6 +26,12 @@ using Coder16 = ArithmeticCoder<unsigned, unsigned, 16>;
 using Decoder16 = ArithmeticDecoder<unsigned, unsigned, 16>;
 using Coder18 = ArithmeticCoder<unsigned, unsigned long long, 18>;
 using Decoder18 = ArithmeticDecoder<unsigned, unsigned long long, 18>;
+using PlainCoder16 = PlainArithmeticCoder<unsigned, unsigned, 16>;
+using PlainDecoder16 = PlainArithmeticDecoder<unsigned, unsigned, 16>;
+using PlainCoder18 = PlainArithmeticCoder<unsigned, unsigned long long, 18>;
+using PlainDecoder18 = PlainArithmeticDecoder<unsigned, unsigned long long, 18>;
+using Model = AdaptiveSymbolStats<unsigned>;
+using PlainModel = PlainSymbolStats<unsigned>;
 
 constexpr unsigned alphabet = 257;
 constexpr unsigned adaptiveLimit = 16384;
@@ -40,7 +52,25 @@ protected:
 
 // Mostly small symbols with a long tail: about half are 0, a few percent
 // spread over the whole alphabet.
-const std::vector<unsigned>& skewedSymbols()
+struct Skewed {
+    static const std::vector<unsigned>& symbols();
+};
+
+// Every symbol equally likely, as the ranks of random bytes are.
+struct Uniform {
+    static const std::vector<unsigned>& symbols()
+    {
+        static const std::vector<unsigned> s = [] {
+            std::mt19937 rng(77);
+            std::vector<unsigned> v(symbolCount);
+            for (auto& x : v) x = rng() % alphabet;
+            return v;
+        }();
+        return s;
+    }
+};
+
+const std::vector<unsigned>& Skewed::symbols()
 {
     static const std::vector<unsigned> symbols = [] {
         std::mt19937 rng(2024);
@@ -56,10 +86,11 @@ const std::vector<unsigned>& skewedSymbols()
 }
 
 // Cumulative table proportional to the source's frequencies, total 65535.
+template <typename Source>
 std::vector<unsigned> fixedTable()
 {
     std::vector<unsigned> freq(alphabet, 0);
-    for (unsigned s : skewedSymbols()) ++freq[s];
+    for (unsigned s : Source::symbols()) ++freq[s];
     std::vector<unsigned> tab(alphabet + 1, 0);
     unsigned long long sum = 0;
     for (unsigned s = 0; s < alphabet; ++s) {
@@ -70,14 +101,14 @@ std::vector<unsigned> fixedTable()
     return tab;
 }
 
-template <typename Coder, bool Adaptive>
+template <typename Coder, typename M, typename Source, bool Adaptive>
 void encodeAll(std::ostream& out, const std::vector<unsigned>& tab)
 {
     StreamOutBitStream bits(bitStreamWords, &out);
     bits.reset();
     Coder coder(&bits);
-    AdaptiveSymbolStats<unsigned> model(alphabet);
-    for (unsigned s : skewedSymbols()) {
+    M model(alphabet);
+    for (unsigned s : Source::symbols()) {
         if (Adaptive) {
             SymbolRange r = model.getRangeThenUpdateAndLimit(s, adaptiveLimit);
             coder.encode(r.low, r.high, r.total);
@@ -89,44 +120,49 @@ void encodeAll(std::ostream& out, const std::vector<unsigned>& tab)
     bits.flush();
 }
 
-template <typename Coder, bool Adaptive>
+template <typename Coder, typename M, typename Source, bool Adaptive>
 void BM_Encode(benchmark::State& state)
 {
-    std::vector<unsigned> tab = fixedTable();
+    std::vector<unsigned> tab = fixedTable<Source>();
     size_t bytes = 0;
     for (auto _ : state) {
         CountingSink sink;
         std::ostream out(&sink);
-        encodeAll<Coder, Adaptive>(out, tab);
+        encodeAll<Coder, M, Source, Adaptive>(out, tab);
         bytes = sink.bytes;
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(symbolCount));
     state.counters["bits/symbol"] = 8.0 * double(bytes) / double(symbolCount);
 }
 
-template <typename Coder, typename Decoder, bool Adaptive>
+template <typename Coder, typename Decoder, typename M, typename Source, bool Adaptive>
 void BM_Decode(benchmark::State& state)
 {
-    std::vector<unsigned> tab = fixedTable();
+    std::vector<unsigned> tab = fixedTable<Source>();
     std::ostringstream coded;
-    encodeAll<Coder, Adaptive>(coded, tab);
+    encodeAll<Coder, M, Source, Adaptive>(coded, tab);
     const std::string data = coded.str();
     for (auto _ : state) {
         std::istringstream in(data);
         StreamInBitStream bits(bitStreamWords, &in);
         Decoder decoder(&bits);
         decoder.start();
-        AdaptiveSymbolStats<unsigned> model(alphabet);
+        M model(alphabet);
+        CumulativeLookup lookup(tab.data(), alphabet);
         unsigned check = 0;
         for (size_t i = 0; i < symbolCount; ++i) {
             unsigned s;
             if (Adaptive) {
-                s = model.getSymbol(decoder.decode(model.getMax()));
-                SymbolRange r = model.getRangeThenUpdateAndLimit(s, adaptiveLimit);
+                SymbolRange r;
+                s = model.findRangeThenUpdateAndLimit(decoder.decode(model.getMax()), adaptiveLimit, r);
                 decoder.decodeExtract(r.low, r.high, r.total);
             } else {
                 unsigned count = decoder.decode(tab[alphabet]);
-                s = unsigned(std::upper_bound(tab.begin(), tab.end(), count) - tab.begin()) - 1;
+                // The model type picks the search: binary for the plain one.
+                if (std::is_same<M, PlainModel>::value)
+                    s = findSymbolBinary(tab.data(), alphabet, count);
+                else
+                    s = lookup.find(count);
                 decoder.decodeExtract(tab[s], tab[s + 1], tab[alphabet]);
             }
             check += s;
@@ -136,10 +172,27 @@ void BM_Decode(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(symbolCount));
 }
 
-BENCHMARK_TEMPLATE(BM_Encode, Coder16, true)->Name("AdaptiveEncode16")->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Decode, Coder16, Decoder16, true)->Name("AdaptiveDecode16")->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Encode, Coder18, false)->Name("FixedEncode18")->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_Decode, Coder18, Decoder18, false)->Name("FixedDecode18")->Unit(benchmark::kMillisecond);
+#define VARN_ADAPTIVE(name, C, D, M, S)                                                          \
+    BENCHMARK_TEMPLATE(BM_Encode, C, M, S, true)->Name("AdaptiveEncode16/" name)->Unit(benchmark::kMillisecond); \
+    BENCHMARK_TEMPLATE(BM_Decode, C, D, M, S, true)->Name("AdaptiveDecode16/" name)->Unit(benchmark::kMillisecond)
+#define VARN_FIXED(name, C, D, M, S)                                                                       \
+    BENCHMARK_TEMPLATE(BM_Encode, C, M, S, false)->Name("FixedEncode18/" name)->Unit(benchmark::kMillisecond); \
+    BENCHMARK_TEMPLATE(BM_Decode, C, D, M, S, false)->Name("FixedDecode18/" name)->Unit(benchmark::kMillisecond)
+
+VARN_ADAPTIVE("skewed/plain", PlainCoder16, PlainDecoder16, PlainModel, Skewed);
+VARN_ADAPTIVE("skewed/fastcoder", Coder16, Decoder16, PlainModel, Skewed);
+VARN_ADAPTIVE("skewed/fast", Coder16, Decoder16, Model, Skewed);
+VARN_ADAPTIVE("uniform/plain", PlainCoder16, PlainDecoder16, PlainModel, Uniform);
+VARN_ADAPTIVE("uniform/fastcoder", Coder16, Decoder16, PlainModel, Uniform);
+VARN_ADAPTIVE("uniform/fast", Coder16, Decoder16, Model, Uniform);
+// Fixed tables: "plain" is the reference coder with binary search,
+// "fastcoder" the fast coder with binary search, "fast" adds the lookup.
+VARN_FIXED("skewed/plain", PlainCoder18, PlainDecoder18, PlainModel, Skewed);
+VARN_FIXED("skewed/fastcoder", Coder18, Decoder18, PlainModel, Skewed);
+VARN_FIXED("skewed/fast", Coder18, Decoder18, Model, Skewed);
+VARN_FIXED("uniform/plain", PlainCoder18, PlainDecoder18, PlainModel, Uniform);
+VARN_FIXED("uniform/fastcoder", Coder18, Decoder18, PlainModel, Uniform);
+VARN_FIXED("uniform/fast", Coder18, Decoder18, Model, Uniform);
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "blockcodec/observer.h"
 #include "blockcodec/stages.h"
 #include "diag/exception.h"
+#include "entropy/arithmeticcodec.h"
 #include "transform/bwt.h"
 #include "transform/ibwt.h"
 
@@ -27,15 +28,14 @@ private:
     BlockObserver* observer_;
 };
 
-// How many bits past the last bit its encoder wrote a decoder reads: the
-// decoder's window of N code bits is filled at the start and then shifts
-// exactly as often as the encoder's interval, while the encoder's flush
-// adds 2 bits to what it had settled or deferred. So a correct decoder
-// ends exactly N - 2 bits past the coded data, and the coded data ends 0 to
-// 7 bits before the payload's end (the last byte's padding).
+// How many bits past the last bit its encoder wrote a decoder reads (see
+// ArithmeticDecoder::lookaheadBits): a correct decoder ends exactly that far
+// past the coded data, and the coded data ends 0 to 7 bits before the
+// payload's end (the last byte's padding).
 constexpr unsigned lookaheadBits(const BlockSettings& settings)
 {
-    return settings.coderType == coderStatic ? 18 - 2 : 16 - 2;
+    return settings.coderType == coderStatic ? ArithmeticDecoder<unsigned, unsigned long long, 18>::lookaheadBits
+                                             : ArithmeticDecoder<unsigned, unsigned, 16>::lookaheadBits;
 }
 
 // Refuses a payload whose code did not end where the payload ends: a

@@ -108,8 +108,8 @@ public:
     // whether it fits the block is for the caller to check.
     unsigned decode()
     {
-        const unsigned k = stats.getSymbol(decoder.decode(stats.getMax()));
-        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
+        SymbolRange r;
+        const unsigned k = stats.findRangeThenUpdateAndLimit(decoder.decode(stats.getMax()), statsLimit, r);
         decoder.decodeExtract(r.low, r.high, r.total);
         unsigned e = 0;
         unsigned shift = 0;

@@ -54,8 +54,8 @@ Decoded decodeMTFAdaptive(PayloadInBitStream& bits, char* work, unsigned size, b
     AdaptiveSymbolStats<unsigned> model(zeroRuns ? zeroRunSymbolCount : 256);
     decoder.start();
     mtfpipeline::unrank(work, size, zeroRuns, [&]() {
-        const unsigned symbol = model.getSymbol(decoder.decode(model.getMax()));
-        SymbolRange r = model.getRangeThenUpdateAndLimit(symbol, maxModelTotal);
+        SymbolRange r;
+        const unsigned symbol = model.findRangeThenUpdateAndLimit(decoder.decode(model.getMax()), maxModelTotal, r);
         decoder.decodeExtract(r.low, r.high, r.total);
         return symbol;
     });

@@ -1,14 +1,14 @@
 // Move-to-front stages with the static 18-bit arithmetic coder. Payload
-// after the primary index: the scaled frequency of each symbol
-// (16 bits each;
-// 256 symbols, or 257 with zero-run coding), then the arithmetic code of the
-// symbols.
+// after the primary index: the scaled frequency of each symbol (16 bits
+// each; 256 symbols, or 257 with zero-run coding), then the arithmetic code
+// of the symbols.
 
 #include "blockcodec/mtfpipeline.h"
 #include "blockcodec/stages.h"
 #include "blockcodec/staticcoder.h"
 #include "diag/exception.h"
 #include "entropy/arithmeticcodec.h"
+#include "entropy/cumulativelookup.h"
 
 #include <cstdint>
 #include <string>
@@ -19,23 +19,6 @@ namespace {
 using Decoder = ArithmeticDecoder<unsigned, unsigned long long, 18>;
 
 constexpr unsigned frequencyBits = 16;
-
-// The symbol whose interval of the cumulative `table` (symbolCount + 1
-// increasing entries) holds `code`; table[0] <= code < table[symbolCount].
-inline unsigned findSymbol(const unsigned* table, unsigned symbolCount, unsigned code)
-{
-    unsigned low = 0;
-    unsigned high = symbolCount;
-    while (high - low > 1) {
-        const unsigned mid = (low + high) / 2;
-        if (code < table[mid]) {
-            high = mid;
-        } else {
-            low = mid;
-        }
-    }
-    return low;
-}
 
 } // namespace
 
@@ -113,8 +96,9 @@ Decoded decodeMTFStatic(PayloadInBitStream& bits, char* work, unsigned size, boo
             "Error in compressed file (symbol frequencies add up to " + std::to_string(total) + ", expected 1 to " +
                 std::to_string(maxStaticTotal) + ")");
     const unsigned* cumulative = table.data();
+    const CumulativeLookup lookup(cumulative, symbolCount);
     mtfpipeline::unrank(work, size, zeroRuns, [&]() {
-        const unsigned s = findSymbol(cumulative, symbolCount, decoder.decode(total));
+        const unsigned s = lookup.find(decoder.decode(total));
         decoder.decodeExtract(cumulative[s], cumulative[s + 1], total);
         return s;
     });

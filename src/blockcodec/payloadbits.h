@@ -61,8 +61,8 @@ public:
     // Call once, after the last bit.
     void flush() override
     {
-        if (next == words.get() + capacity) overflow();
-        *next = current;
+        if (next == words.get() + capacity) makeRoom();
+        *next = partialWord();
         append(std::size_t(next - words.get()) * 4 + (bitsUsed + 7) / 8);
     }
 
@@ -78,8 +78,8 @@ private:
 };
 
 // Reads the bits of one payload. Past its end it hands out zero bits, as
-// the decoders expect near the end of a code string, and bitsRead() tells
-// how many bits were taken in all, those zero bits included.
+// the decoders expect near the end of a code string; bitsRead() counts
+// them too.
 class PayloadInBitStream : public InBitStream {
 public:
     // The `size` bytes at `data` are not owned and must outlive the stream.
@@ -95,15 +95,7 @@ public:
         payloadbits::loadWords(words.get(), data_ + position_, got);
         std::memset(reinterpret_cast<unsigned char*>(words.get()) + got, 0, wanted - got);
         position_ += got;
-        loadedWords_ += capacity;
         next = words.get();
-    }
-
-    // Bits handed out so far, zero bits past the payload included.
-    unsigned long long bitsRead() const
-    {
-        const unsigned long long consumedWords = loadedWords_ - std::size_t(words.get() + capacity - next);
-        return consumedWords * 32 - bitsLeft;
     }
 
     // Bits of the payload itself.
@@ -113,5 +105,4 @@ private:
     const unsigned char* data_;
     std::size_t size_;
     std::size_t position_ = 0;
-    unsigned long long loadedWords_ = 0;
 };

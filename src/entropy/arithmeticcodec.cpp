@@ -1,4 +1,5 @@
 #include "entropy/arithmeticcodec.h"
+#include "entropy/plainarithmeticcodec.h"
 
 // The two precisions in use, instantiated here so that every member is
 // compiled and checked even before a block codec uses it.
@@ -6,3 +7,7 @@ template class ArithmeticCoder<unsigned, unsigned, 16>;
 template class ArithmeticDecoder<unsigned, unsigned, 16>;
 template class ArithmeticCoder<unsigned, unsigned long long, 18>;
 template class ArithmeticDecoder<unsigned, unsigned long long, 18>;
+template class PlainArithmeticCoder<unsigned, unsigned, 16>;
+template class PlainArithmeticDecoder<unsigned, unsigned, 16>;
+template class PlainArithmeticCoder<unsigned, unsigned long long, 18>;
+template class PlainArithmeticDecoder<unsigned, unsigned long long, 18>;

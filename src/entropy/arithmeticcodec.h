@@ -10,11 +10,49 @@
 // Symbols are passed as cumulative-count triples: the symbol owns
 // [symbolLow, symbolHigh) out of symbolTotal. The decoder must be driven with
 // exactly the triples the coder saw, in the same order.
+//
+// These classes give the very same bits as PlainArithmeticCoder/Decoder
+// (plainarithmeticcodec.h), with two shortcuts: divisions by the total
+// become multiplications by an exact reciprocal (reciprocal.h), and every
+// renormalisation takes at most two shifts, one for the settled leading
+// bits and one for the whole run of middle-half steps.
 
 #include "entropy/bitstream.h"
+#include "entropy/reciprocal.h"
 
 #include <cassert>
 #include <cstddef>
+
+namespace arithmetic_detail {
+
+// floor(x / total) for x = range * count, range <= 2^N and count <= total.
+template <typename P, unsigned N, bool Wide = (sizeof(P) > 4)>
+class TotalDivider;
+
+// 32-bit products (N <= 16): x < 2^31 for every total up to QUARTER + 2,
+// divided through the shared table.
+template <typename P, unsigned N>
+class TotalDivider<P, N, false> {
+public:
+    static_assert(N <= 16, "32-bit products hold range * total only up to 16 bits of precision");
+    P divide(P x, unsigned total)
+    {
+        if (total > maxReciprocalDivisor) return x / total;  // beyond any total in use
+        return P(divideByTable(unsigned(x), total));
+    }
+};
+
+// 64-bit products: numerators below 2^(2N), one cached multiplier.
+template <typename P, unsigned N>
+class TotalDivider<P, N, true> {
+public:
+    P divide(P x, unsigned total) { return P(divider.divide(x, total)); }
+
+private:
+    CachedDivider<2 * N> divider;
+};
+
+} // namespace arithmetic_detail
 
 template <typename I, typename P, unsigned N>
 class ArithmeticCoder {
@@ -44,10 +82,10 @@ public:
     {
         assert(os != NULL);
         assert((symbolLow < symbolHigh) && (symbolHigh <= symbolTotal));
-        P range = P(high) - P(low) + 1;
+        const P range = P(high) - P(low) + 1;
         assert(range >= symbolTotal);
-        high = I(low + (range * symbolHigh) / symbolTotal - 1);
-        low = I(low + (range * symbolLow) / symbolTotal);
+        high = I(low + divider.divide(range * symbolHigh, symbolTotal) - 1);
+        low = I(low + divider.divide(range * symbolLow, symbolTotal));
         renormalise();
     }
 
@@ -58,7 +96,7 @@ public:
     {
         assert(os != NULL);
         assert(bits >= 1 && (value >> bits) == 0);
-        P range = P(high) - P(low) + 1;
+        const P range = P(high) - P(low) + 1;
         assert(range >= (P(1) << bits));
         high = I(low + ((range * (value + 1)) >> bits) - 1);
         low = I(low + ((range * value) >> bits));
@@ -71,50 +109,66 @@ public:
     void flush()
     {
         assert(os != NULL);
-        unsigned bit = (low & QUARTER) ? 1 : 0;
+        const unsigned bit = (low & QUARTER) ? 1 : 0;
         os->putBit(bit);
-        for (unsigned i = 0; i <= underflowBits; ++i) os->putBit(bit ^ 1);
+        if (bit)
+            os->putZeros(underflowBits + 1);
+        else
+            os->putOnes(underflowBits + 1);
         underflowBits = 0;
     }
 
     OutBitStream* os;  // bit sink; not owned
 
 protected:
-    // Shifts out every settled leading bit and defers middle-half bits.
+    // Shifts out every settled leading bit, then every middle-half step.
     // Settled bits come first and all at once: once the interval has been
     // narrowed into the middle half its ends differ in the leading bit again.
     void renormalise()
     {
-        const I diff = (high ^ low) & TOP;
+        const I diff = high ^ low;
         if ((diff & HALF) == 0) {
             // k leading bits agree (all N when the ends are equal).
             const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
-            // The first one releases the deferred bits, its opposites.
-            unsigned bit = (high & HALF) ? 1 : 0;
-            os->putBit(bit);
-            if (bit) {
-                os->putZeros(underflowBits);
+            const unsigned settled = unsigned(high >> (N - k));
+            // Out go the first settled bit, the deferred bits (its opposites)
+            // and the other k-1 settled bits: one group when they fit a word.
+            if (underflowBits + k <= 32) {
+                os->putWide((((1ull << underflowBits) - 1) << (k - 1)) + settled, unsigned(underflowBits) + k);
             } else {
-                for (; underflowBits > 0; --underflowBits) os->putBit(1);
+                putSettledSlowly(settled, k);
             }
             underflowBits = 0;
-            if (k > 1) os->putBitsHighFirst((high >> (N - k)) & ((I(1) << (k - 1)) - 1), k - 1);
             high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
             low = I((low << k) & TOP);
         }
-        while ((low & QUARTER) && !(high & QUARTER)) {
-            // Interval inside the middle half: defer the bit, drop QUARTER.
-            ++underflowBits;
-            low &= ~QUARTER;
-            high |= QUARTER;
-            high = I(((high << 1) | 1) & TOP);
-            low = I((low << 1) & TOP);
+        // Now low < HALF <= high. Each middle-half step needs low's next bit
+        // 1 and high's 0: the steps are the leading ones of low & ~high below
+        // the top bit (at most N - 1 of them).
+        const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
+        if (steps != 0) {
+            underflowBits += steps;
+            low = I((low << steps) & (TOP >> 1));
+            high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
         }
     }
 
-    I low;                   // lower end of the interval, 0..TOP
-    I high;                  // upper end, inclusive, 0..TOP
-    unsigned underflowBits;  // deferred bits, each the opposite of the next settled bit
+    // The settled output bit by bit, for long runs of deferred bits.
+    void putSettledSlowly(unsigned settled, unsigned k)
+    {
+        const unsigned bit = settled >> (k - 1);
+        os->putBit(bit);
+        if (bit)
+            os->putZeros(underflowBits);
+        else
+            os->putOnes(underflowBits);
+        if (k > 1) os->putBitsHighFirst(settled & ((1u << (k - 1)) - 1), k - 1);
+    }
+
+    I low;                             // lower end of the interval, 0..TOP
+    I high;                            // upper end, inclusive, 0..TOP
+    unsigned long long underflowBits;  // deferred bits, each the opposite of the next settled bit
+    arithmetic_detail::TotalDivider<P, N> divider;
 };
 
 template <typename I, typename P, unsigned N>
@@ -126,6 +180,13 @@ public:
     static constexpr I TOP = (I(1) << N) - 1;
     static constexpr I HALF = I(1) << (N - 1);
     static constexpr I QUARTER = I(1) << (N - 2);
+
+    // How many bits past the end of the coder's output (the last bit its
+    // flush() wrote) a decoder reads when it has decoded every symbol: it
+    // reads N bits ahead at start(), shifts in one bit for each bit the
+    // coder shifted out, and the coder's flush() writes 2 bits beyond its
+    // shifts (the deferred bits it releases were shifts already).
+    static constexpr unsigned lookaheadBits = N - 2;
 
     // `is` may be set here or later, but before start().
     explicit ArithmeticDecoder(InBitStream* is = NULL) : is(is) { reset(); }
@@ -142,8 +203,7 @@ public:
     void start()
     {
         assert(is != NULL);
-        value = 0;
-        for (unsigned i = 0; i < N; ++i) value = I((value << 1) | is->getBit());
+        value = I(is->getBitsHighFirst(N));
     }
 
     // Returns the cumulative count the code string points at, in
@@ -151,7 +211,7 @@ public:
     // holds). Changes nothing.
     unsigned decode(unsigned symbolTotal) const
     {
-        P range = P(high) - P(low) + 1;
+        const P range = P(high) - P(low) + 1;
         return unsigned(((P(value) - P(low) + 1) * symbolTotal - 1) / range);
     }
 
@@ -161,10 +221,10 @@ public:
     void decodeExtract(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
     {
         assert(is != NULL);
-        P range = P(high) - P(low) + 1;
+        const P range = P(high) - P(low) + 1;
         assert(range >= symbolTotal);
-        high = I(low + (range * symbolHigh) / symbolTotal - 1);
-        low = I(low + (range * symbolLow) / symbolTotal);
+        high = I(low + divider.divide(range * symbolHigh, symbolTotal) - 1);
+        low = I(low + divider.divide(range * symbolLow, symbolTotal));
         renormalise();
     }
 
@@ -175,7 +235,7 @@ public:
     {
         assert(is != NULL);
         assert(bits >= 1);
-        P range = P(high) - P(low) + 1;
+        const P range = P(high) - P(low) + 1;
         assert(range >= (P(1) << bits));
         const unsigned d = unsigned((((P(value) - P(low) + 1) << bits) - 1) / range);
         high = I(low + ((range * (d + 1)) >> bits) - 1);
@@ -192,11 +252,11 @@ public:
     InBitStream* is;  // bit source; not owned
 
 protected:
-    // Shifts out every settled leading bit, as the coder does, reading one
-    // new code bit per shift.
+    // Shifts out every settled leading bit, then every middle-half step, as
+    // the coder does, reading one new code bit per shift.
     void renormalise()
     {
-        const I diff = (high ^ low) & TOP;
+        const I diff = high ^ low;
         if ((diff & HALF) == 0) {
             // Leading bits settled; value shares them, so the shift drops them.
             const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
@@ -204,19 +264,20 @@ protected:
             high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
             value = I(((value << k) | is->getBitsHighFirst(k)) & TOP);
         }
-        while ((low & QUARTER) && !(high & QUARTER)) {
-            // Middle half: value lies in it too, so flipping bit N-2
-            // subtracts QUARTER from it as from both ends.
-            value ^= QUARTER;
-            low &= ~QUARTER;
-            high |= QUARTER;
-            low = I((low << 1) & TOP);
-            high = I(((high << 1) | 1) & TOP);
-            value = I(((value << 1) | is->getBit()) & TOP);
+        const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
+        if (steps != 0) {
+            // Middle half: value lies in it too. Each step flips its bit N-2
+            // before the shift (subtracting QUARTER as from both ends); all
+            // but the last flipped bit are shifted out, and the last one is
+            // the new top bit.
+            low = I((low << steps) & (TOP >> 1));
+            high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
+            value = I((((value << steps) | is->getBitsHighFirst(steps)) & TOP) ^ HALF);
         }
     }
 
     I low;    // as in the coder
     I high;
     I value;  // the N-bit window of the code string under the interval
+    arithmetic_detail::TotalDivider<P, N> divider;
 };

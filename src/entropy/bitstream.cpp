@@ -36,23 +36,22 @@ void writeWords(std::ostream& os, const unsigned* words, size_t count, unsigned 
 } // namespace
 
 OutBitStream::OutBitStream(unsigned size)
-    : bitsUsed(0), current(0), next(nullptr), words(new unsigned[size]), capacity(size)
+    : bitsUsed(0), pending(0), next(nullptr), words(new unsigned[size]), capacity(size)
 {
     next = words.get();
 }
 
-void OutBitStream::xOverflow()
+void OutBitStream::makeRoom()
 {
-    if (next == words.get() + capacity) overflow();
-    *next++ = current;
-    current = 0;
-    bitsUsed = 0;
+    const unsigned long long before = (unsigned long long)(next - words.get());
+    overflow();
+    wordsDrained += before - (unsigned long long)(next - words.get());
 }
 
 void OutBitStream::flush()
 {
-    if (next == words.get() + capacity) overflow();
-    *next = current;
+    if (next == words.get() + capacity) makeRoom();
+    *next = partialWord();
 }
 
 void OutBitStream::overflow()
@@ -74,6 +73,7 @@ void OutBitStream::_print() const
     std::cout << "bits:" << std::endl;
     for (size_t i = 0; i < stored; ++i)
         for (unsigned b = 0; b < 32; ++b) std::cout << ((words[i] >> b) & 1);
+    const unsigned current = partialWord();
     for (unsigned b = 0; b < bitsUsed; ++b) std::cout << ((current >> b) & 1);
 }
 
@@ -94,28 +94,26 @@ void StreamOutBitStream::overflow()
 void StreamOutBitStream::flush()
 {
     assert(os != NULL);
-    if (next == words.get() + capacity) overflow();
-    *next = current;
+    if (next == words.get() + capacity) makeRoom();
+    *next = partialWord();
     writeWords(*os, words.get(), size_t(next - words.get()), (bitsUsed + 7) / 8);
 }
 
 InBitStream::InBitStream(unsigned size)
-    : bitsLeft(0), current(0), next(nullptr), words(new unsigned[size]()), capacity(size)
+    : bitsLeft(0), window(0), next(nullptr), words(new unsigned[size]()), capacity(size)
 {
     next = words.get() + capacity;
 }
 
-void InBitStream::xUnderflow()
+void InBitStream::load()
 {
+    assert(bitsLeft < 32);
     if (next == words.get() + capacity) underflow();
-    if (next == words.get() + capacity) {
-        // Nothing more to read: supply zero bits rather than touch memory
-        // past the buffer.
-        current = 0;
-    } else {
-        current = *next++;
-    }
-    bitsLeft = 32;
+    // Past the data the word is zero rather than memory past the buffer.
+    const unsigned w = next == words.get() + capacity ? 0u : *next++;
+    window |= (unsigned long long)reverseBits32(w) << (32 - bitsLeft);
+    bitsLeft += 32;
+    ++wordsLoaded;
 }
 
 void InBitStream::underflow() {}
@@ -126,7 +124,8 @@ void InBitStream::setBuf(const BitBufDesc& desc)
     capacity = desc.count;
     next = words.get();
     bitsLeft = 0;
-    current = 0;
+    window = 0;
+    wordsLoaded = 0;
 }
 
 StreamInBitStream::StreamInBitStream(unsigned size, std::istream* is)

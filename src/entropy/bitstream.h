@@ -3,8 +3,11 @@
 // leave a byte stream.
 //
 // External bit order: bit k of the stream is bit (k mod 8) of byte (k div 8).
-// Internally bits fill a 32-bit word from bit 0 upward and words are
-// serialised least significant byte first, which gives exactly that order.
+// Stored 32-bit words hold their first bit in bit 0 and are serialised least
+// significant byte first, which gives exactly that order. While in flight
+// the bits are kept the other way round (first bit highest) in a 64-bit
+// word, so that groups of bits move with one shift; each word is bit
+// reversed once on its way in or out.
 
 #include <cassert>
 #include <cstddef>
@@ -38,6 +41,11 @@ struct BitBufDesc {
 // Bit writer over an in-memory word buffer. The base class grows its buffer
 // when it is full; StreamOutBitStream drains it to a byte stream instead.
 // Objects are destroyed through their own type (no virtual destructor).
+//
+// Pending bits gather in a 64-bit accumulator, newest bit lowest, so a group
+// of bits is appended with one shift and OR; each finished word is bit
+// reversed once into the stored (first bit lowest) order. A full word stays
+// pending until a further bit arrives.
 class OutBitStream {
 public:
     // Allocates `size` words (std::bad_alloc propagates).
@@ -47,17 +55,17 @@ public:
     void reset()
     {
         bitsUsed = 0;
-        current = 0;
+        pending = 0;
         next = words.get();
+        wordsDrained = 0;
     }
 
     // Appends one bit; `bit` must be 0 or 1.
     void putBit(unsigned bit)
     {
         assert(bit <= 1);
-        if (bitsUsed == 32) xOverflow();
-        current |= bit << bitsUsed;
-        ++bitsUsed;
+        pending = (pending << 1) | bit;
+        if (++bitsUsed > 32) storeWord();
     }
 
     // Appends the low `n` bits of `value` (1 <= n <= 31), its bit n-1 first:
@@ -65,28 +73,28 @@ public:
     void putBitsHighFirst(unsigned value, unsigned n)
     {
         assert(n >= 1 && n < 32 && (value >> n) == 0);
-        if (n <= 32 - bitsUsed && bitsUsed < 32) {
-            current |= (reverseBits32(value) >> (32 - n)) << bitsUsed;
-            bitsUsed += n;
-            return;
-        }
-        for (unsigned j = n; j > 0; --j) putBit((value >> (j - 1)) & 1);
+        putWide(value, n);
+    }
+
+    // As putBitsHighFirst, for 0 <= n <= 32 bits of a wider value.
+    void putWide(unsigned long long value, unsigned n)
+    {
+        assert(n <= 32 && (value >> n) == 0);
+        pending = (pending << n) | value;
+        bitsUsed += n;
+        if (bitsUsed > 32) storeWord();
     }
 
     // Appends `n` zero bits, storing whole zero words without a per-bit loop.
-    void putZeros(unsigned n)
+    void putZeros(unsigned long long n) { putRun(n, 0); }
+
+    // Appends `n` one bits.
+    void putOnes(unsigned long long n) { putRun(n, ~0ull); }
+
+    // Number of bits written since construction or the last reset().
+    unsigned long long bitCount() const
     {
-        if (n <= 32 - bitsUsed) {
-            bitsUsed += n;
-            return;
-        }
-        unsigned rest = bitsUsed + n - 32;
-        xOverflow(); // the rest of the current word is already zero
-        while (rest >= 32) {
-            xOverflow();
-            rest -= 32;
-        }
-        bitsUsed = rest;
+        return 32ull * (wordsDrained + (unsigned long long)(next - words.get())) + bitsUsed;
     }
 
     // Makes every written bit part of the buffer: the words before `next` in
@@ -102,14 +110,40 @@ public:
     void _print() const;
 
 protected:
-    // Stores `current` at `next` (making room first) and starts a new word.
-    void xOverflow();
+    // The pending bits (at most 32) in stored order: first bit in bit 0,
+    // unused bits zero.
+    unsigned partialWord() const
+    {
+        return reverseBits32(unsigned(pending << (32 - bitsUsed)));
+    }
 
-    unsigned bitsUsed;  // bits placed in current, 0..32 (32 = full, not stored)
-    unsigned current;   // word being filled; bits at and above bitsUsed are 0
-    unsigned* next;     // next free slot in words
+    // Stores the oldest 32 pending bits (bitsUsed > 32), making room first.
+    void storeWord()
+    {
+        bitsUsed -= 32;
+        if (next == words.get() + capacity) makeRoom();
+        *next++ = reverseBits32(unsigned(pending >> bitsUsed));
+    }
+
+    // Calls overflow() and keeps count of the words it drained.
+    void makeRoom();
+
+    // Appends n copies of the low bit of `fill` (all zero or all one).
+    void putRun(unsigned long long n, unsigned long long fill)
+    {
+        while (n > 32) {
+            putWide(fill & 0xFFFFFFFFull, 32);
+            n -= 32;
+        }
+        if (n > 0) putWide(fill >> (64 - n), unsigned(n));
+    }
+
+    unsigned bitsUsed;           // pending bits, 0..32 between calls (32 = full, not stored)
+    unsigned long long pending;  // pending bits, newest in bit 0; bits above bitsUsed are stale
+    unsigned* next;              // next free slot in words
     std::unique_ptr<unsigned[]> words;
-    unsigned capacity;  // buffer size in words
+    unsigned capacity;           // buffer size in words
+    unsigned long long wordsDrained = 0;  // words handed on by overflow() and removed from the buffer
 };
 
 // Bit writer that drains its buffer to a byte stream in writes of exactly
@@ -135,6 +169,9 @@ protected:
 // Bit reader over a word buffer. The base class holds all its words from
 // the start; StreamInBitStream refills from a byte stream. Reading past the
 // words available yields zero bits (never memory outside the buffer).
+//
+// Unread bits sit in a 64-bit window, next bit highest, so a group of bits
+// is taken with one shift; each loaded word is bit reversed once.
 class InBitStream {
 public:
     // Allocates `size` words; the first getBit() asks underflow() for data.
@@ -143,9 +180,9 @@ public:
     // Returns the next bit (0 or 1).
     unsigned getBit()
     {
-        if (bitsLeft == 0) xUnderflow();
-        unsigned bit = current & 1;
-        current >>= 1;
+        if (bitsLeft == 0) load();
+        const unsigned bit = unsigned(window >> 63);
+        window <<= 1;
         --bitsLeft;
         return bit;
     }
@@ -156,16 +193,16 @@ public:
     unsigned getBitsHighFirst(unsigned n)
     {
         assert(n >= 1 && n < 32);
-        if (n <= bitsLeft) {
-            const unsigned chunk = current & ((1u << n) - 1);
-            current >>= n;
-            bitsLeft -= n;
-            return reverseBits32(chunk) >> (32 - n);
-        }
-        unsigned v = 0;
-        for (unsigned j = 0; j < n; ++j) v = (v << 1) | getBit();
+        if (bitsLeft < n) load();
+        const unsigned v = unsigned(window >> (64 - n));
+        window <<= n;
+        bitsLeft -= n;
         return v;
     }
+
+    // Number of bits handed out since construction or the last setBuf(),
+    // counting the zero bits supplied past the end of the data.
+    unsigned long long bitsRead() const { return 32 * wordsLoaded - bitsLeft; }
 
     // Called when every word of the buffer has been consumed. The base
     // version has nothing more to offer.
@@ -176,14 +213,16 @@ public:
     void setBuf(const BitBufDesc& desc);
 
 protected:
-    // Loads the word at `next` (refilling first when the buffer is used up).
-    void xUnderflow();
+    // Appends the word at `next` (refilling first when the buffer is used
+    // up, zero past the data) below the unread bits; bitsLeft must be < 32.
+    void load();
 
-    unsigned bitsLeft;  // unread bits in current, 0..32
-    unsigned current;   // word being consumed; the next bit is always bit 0
-    unsigned* next;     // next word to load
+    unsigned bitsLeft;           // unread bits in window, 0..63
+    unsigned long long window;   // unread bits from bit 63 down; the rest zero
+    unsigned* next;              // next word to load
     std::unique_ptr<unsigned[]> words;
-    unsigned capacity;  // buffer size in words
+    unsigned capacity;           // buffer size in words
+    unsigned long long wordsLoaded = 0;  // words appended to the window, zero words included
 };
 
 // Bit reader that refills its whole buffer from a byte stream, 4 * capacity

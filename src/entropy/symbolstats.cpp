@@ -1,4 +1,6 @@
+#include "entropy/plainsymbolstats.h"
 #include "entropy/symbolstats.h"
 
-// The one instance in use, compiled in full here.
+// The one instance in use, and its reference, compiled in full here.
 template class AdaptiveSymbolStats<unsigned>;
+template class PlainSymbolStats<unsigned>;

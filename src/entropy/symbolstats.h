@@ -1,19 +1,23 @@
 #pragma once
 // Adaptive frequency model for the arithmetic coder: one count per symbol of
-// a fixed alphabet, kept as a cumulative table, halved when the total
-// reaches a caller-chosen limit.
+// a fixed alphabet, halved when the total reaches a caller-chosen limit.
+//
+// The counts are kept as two levels of suffix sums, so that counting a
+// symbol touches few entries and the symbols that dominate after
+// move-to-front or distance coding (the small ones) are the cheapest. The
+// alphabet is split into groups of 16 symbols; per group, inner[j] is the
+// count of its symbols j..15, and outer[g] is the count of all symbols in
+// groups g and above. The count of symbols >= s is then
+// outer[g + 1] + inner[j] (g = s / 16, j = s % 16), and counting s adds 1 to
+// inner[0..j] of its group and to outer[0..g]: at most 16 + 17 entries for
+// 257 symbols, two for symbol 0. The ranges and the halving are exactly
+// those of PlainSymbolStats (plainsymbolstats.h).
+
+#include "entropy/symbolrange.h"
 
 #include <cassert>
 #include <cstring>
 #include <memory>
-
-// A symbol's cumulative range [low, high) out of total, as the arithmetic
-// coder's (symbolLow, symbolHigh, symbolTotal) triple.
-struct SymbolRange {
-    unsigned low;
-    unsigned high;
-    unsigned total;
-};
 
 // T is the count type (the only instance is AdaptiveSymbolStats<unsigned>).
 // Coder and decoder each own one model and drive it with the same symbols,
@@ -22,57 +26,64 @@ struct SymbolRange {
 template <typename T>
 class AdaptiveSymbolStats {
 public:
+    static constexpr unsigned groupSize = 16;
+    // inner entries per group: the 16 suffix sums and a closing 0.
+    static constexpr unsigned groupStride = groupSize + 1;
+
     // num = 0 gives an empty model that needs reset() before use; otherwise
     // every one of the num symbols starts with count 1 (total num).
-    explicit AdaptiveSymbolStats(unsigned num) : num(0) { reset(num); }
+    explicit AdaptiveSymbolStats(unsigned num) : num(0), groups(0) { reset(num); }
 
     // Rebuilds the model for a new alphabet size, as the constructor does.
     // If the allocation fails the model is left empty and std::bad_alloc
     // propagates.
     void reset(unsigned newNum)
     {
-        tab.reset();
-        num = 0;
+        store.reset();
+        inner = outer = nullptr;
+        num = groups = 0;
         if (newNum == 0) return;
-        tab.reset(new T[newNum + 1]);
-        for (unsigned i = 0; i <= newNum; ++i) tab[i] = T(i);
+        const unsigned newGroups = (newNum + groupSize - 1) / groupSize;
+        store.reset(new T[newGroups * groupStride + newGroups + 1]);
         num = newNum;
+        groups = newGroups;
+        inner = store.get();
+        outer = inner + groups * groupStride;
+        rebuild([](unsigned) { return T(1); });
     }
 
     // Adds `increment` to the count of `symbol` (and so to the total).
     void update(unsigned symbol, unsigned increment)
     {
         assert(symbol < num);
-        // Touches every entry above the symbol: up to 257 adds per coded
-        // symbol, the model's main cost. For 32-bit counts the adds go four
-        // at a time through a 16-byte vector (one instruction on SSE2 or
-        // NEON), which the compiler does not do by itself at -O2.
-        T* p = tab.get() + symbol + 1;
-        T* const end = tab.get() + num + 1;
-        if constexpr (sizeof(T) == 4) {
-            typedef T Lanes __attribute__((vector_size(16)));
-            for (; end - p >= 4; p += 4) {
-                Lanes v;
-                std::memcpy(&v, p, sizeof v);
-                v += T(increment);
-                std::memcpy(p, &v, sizeof v);
-            }
-        }
-        for (; p != end; ++p) *p += increment;
+        const unsigned g = symbol / groupSize;
+        T* in = inner + g * groupStride;
+        for (unsigned i = 0; i <= symbol % groupSize; ++i) in[i] += T(increment);
+        for (unsigned i = 0; i <= g; ++i) outer[i] += T(increment);
     }
 
     // Halves every count (rounding down, but never below 1) when the total
-    // equals maxTotal exactly; otherwise does nothing.
-    void limit(unsigned maxTotal)
+    // equals maxTotal exactly; otherwise does nothing. Kept out of line: it
+    // is rare, and inlined it would weigh down the per-symbol path.
+    __attribute__((noinline)) void limit(unsigned maxTotal)
     {
-        if (tab[num] != maxTotal) return;
-        T oldPrev = tab[0];
-        for (unsigned s = 0; s < num; ++s) {
-            T oldNext = tab[s + 1];
-            T count = (oldNext - oldPrev) / 2;
-            if (count == 0) count = 1;
-            tab[s + 1] = tab[s] + count;
-            oldPrev = oldNext;
+        if (outer[0] != maxTotal) return;
+        // In place, from the top: each group's old suffix sums give its
+        // counts from j = 15 down while the new sums are written behind.
+        for (unsigned g = groups; g-- > 0;) {
+            T* in = inner + g * groupStride;
+            T oldNext = 0;
+            for (unsigned j = groupSize; j-- > 0;) {
+                const T old = in[j];
+                T c = old - oldNext;
+                if (g * groupSize + j < num) {
+                    c /= 2;
+                    if (c == 0) c = 1;
+                }
+                in[j] = in[j + 1] + c;
+                oldNext = old;
+            }
+            outer[g] = outer[g + 1] + in[0];
         }
     }
 
@@ -82,38 +93,135 @@ public:
     SymbolRange getRangeThenUpdateAndLimit(unsigned symbol, unsigned maxTotal)
     {
         assert(symbol < num);
-        SymbolRange r = {unsigned(tab[symbol]), unsigned(tab[symbol + 1]), unsigned(tab[num])};
-        update(symbol, 1);
-        limit(maxTotal);
-        return r;
+        return rangeThenUpdate(symbol / groupSize, symbol % groupSize, maxTotal);
+    }
+
+    // The decoder's step in one call: the symbol owning `code` (as
+    // getSymbol), whose range goes to `range` as getRangeThenUpdateAndLimit
+    // would return it, with the same update.
+    unsigned findRangeThenUpdateAndLimit(unsigned code, unsigned maxTotal, SymbolRange& range)
+    {
+        unsigned g, j;
+        locate(code, g, j);
+        range = rangeThenUpdate(g, j, maxTotal);
+        return g * groupSize + j;
+    }
+
+    // The cumulative count below `symbol` (0..num; num gives the total).
+    unsigned cumulative(unsigned symbol) const
+    {
+        assert(symbol <= num);
+        if (symbol == num) return unsigned(outer[0]);
+        const unsigned g = symbol / groupSize;
+        return unsigned(outer[0] - (outer[g + 1] + inner[g * groupStride + symbol % groupSize]));
     }
 
     // The total of all counts.
-    unsigned getMax() const { return unsigned(tab[num]); }
+    unsigned getMax() const { return unsigned(outer[0]); }
 
-    // The symbol s with tab[s] <= code < tab[s + 1]. Requires code below the
-    // total and an alphabet of at least two symbols. Changes nothing.
+    // The symbol s with cumulative(s) <= code < cumulative(s + 1). Requires
+    // code below the total and an alphabet of at least two symbols. Changes
+    // nothing.
     unsigned getSymbol(unsigned code) const
     {
-        assert(num > 1);
-        assert(code < tab[num]);
-        // Small symbols dominate after move-to-front or distance coding, so
-        // test the first two directly before searching.
-        if (code < tab[1]) return 0;
-        if (code < tab[2]) return 1;
-        unsigned lo = 0;
-        unsigned hi = num;
-        while (hi - lo > 1) {
-            unsigned mid = (lo + hi) / 2;
-            if (code < tab[mid])
-                hi = mid;
-            else
-                lo = mid;
-        }
-        return lo;
+        unsigned g, j;
+        locate(code, g, j);
+        return g * groupSize + j;
     }
 
 protected:
-    unsigned num;               // alphabet size; symbols are 0..num-1
-    std::unique_ptr<T[]> tab;   // num + 1 cumulative counts: tab[0] = 0, tab[num] = total
+    // Group g and place j of the symbol owning `code`.
+    void locate(unsigned code, unsigned& g, unsigned& j) const
+    {
+        assert(num > 1);
+        assert(code < outer[0]);
+        // The wanted s is the last one whose suffix count (symbols >= s)
+        // reaches `above`, searched from 0 on both levels. The closing zeros
+        // (outer[groups], inner[16], and the empty tail of the last group)
+        // bound both searches. Small symbols are settled by one test per
+        // level; otherwise the entries that reach `above` are counted
+        // without branches.
+        T above = outer[0] - code;  // 1..total
+        g = 0;
+        if (outer[1] >= above) {
+            for (unsigned i = 1; i < groups; ++i) g += outer[i] >= above;
+        }
+        above -= outer[g + 1];
+        const T* in = inner + g * groupStride;
+        j = 0;
+        if (in[1] >= above) {
+            for (unsigned i = 1; i < groupSize; ++i) j += in[i] >= above;
+        }
+    }
+
+    // Range of symbol (g, j), then its update and the halving at maxTotal.
+    SymbolRange rangeThenUpdate(unsigned g, unsigned j, unsigned maxTotal)
+    {
+        T* in = inner + g * groupStride;
+        const T total = outer[0];
+        const T low = total - (outer[g + 1] + in[j]);
+        const SymbolRange r = {unsigned(low), unsigned(low + (in[j] - in[j + 1])), unsigned(total)};
+        // Branches that do not depend on the symbol, except for the common
+        // first group: the group's entries take 0 or 1 each from a mask row.
+        addMask(in, j);
+        if (g == 0) {
+            ++outer[0];
+        } else {
+            for (unsigned i = 0; i < groups; ++i) outer[i] += T(i <= g);
+        }
+        if (total + 1 == maxTotal) limit(maxTotal);
+        return r;
+    }
+
+    // Adds 1 to in[0..j] (j < 16): four 16-byte vector adds for 32-bit counts.
+    static void addMask(T* in, unsigned j)
+    {
+        if constexpr (sizeof(T) == 4) {
+            typedef T Lanes __attribute__((vector_size(16)));
+            const T* row = maskRows.row[j];
+            for (unsigned i = 0; i < groupSize; i += 4) {
+                Lanes v, m;
+                std::memcpy(&v, in + i, sizeof v);
+                std::memcpy(&m, row + i, sizeof m);
+                v += m;
+                std::memcpy(in + i, &v, sizeof v);
+            }
+        } else {
+            for (unsigned i = 0; i < groupSize; ++i) in[i] += T(i <= j);
+        }
+    }
+
+    // row[j][i] = 1 for i <= j, else 0.
+    struct MaskRows {
+        T row[groupSize][groupSize];
+        constexpr MaskRows() : row()
+        {
+            for (unsigned j = 0; j < groupSize; ++j)
+                for (unsigned i = 0; i < groupSize; ++i) row[j][i] = T(i <= j);
+        }
+    };
+    static constexpr MaskRows maskRows{};
+
+    // Sets every count to countOf(s) for s < num (0 for the padding) and
+    // recomputes both levels.
+    template <typename CountOf>
+    void rebuild(CountOf countOf)
+    {
+        outer[groups] = 0;
+        for (unsigned g = groups; g-- > 0;) {
+            T* in = inner + g * groupStride;
+            in[groupSize] = 0;
+            for (unsigned j = groupSize; j-- > 0;) {
+                const unsigned s = g * groupSize + j;
+                in[j] = in[j + 1] + (s < num ? countOf(s) : T(0));
+            }
+            outer[g] = outer[g + 1] + in[0];
+        }
+    }
+
+    unsigned num;                // alphabet size; symbols are 0..num-1
+    unsigned groups;             // ceil(num / 16)
+    std::unique_ptr<T[]> store;  // inner, then outer
+    T* inner;                    // groups * 17 suffix sums within groups
+    T* outer;                    // groups + 1 suffix sums of whole groups; outer[groups] = 0
 };

@@ -26,6 +26,7 @@ public:
         std::string s;
         for (const unsigned* w = words.get(); w != next; ++w)
             for (unsigned b = 0; b < 32; ++b) s += char('0' + ((*w >> b) & 1));
+        const unsigned current = partialWord();
         for (unsigned b = 0; b < bitsUsed; ++b) s += char('0' + ((current >> b) & 1));
         return s;
     }
