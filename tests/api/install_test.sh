@@ -40,5 +40,11 @@ cc -Wall -Wextra -Werror $flags "$consumer/consumer.c" $(pkg-config --libs varnq
 LD_LIBRARY_PATH=$prefix/lib "$work/pc_shared"
 cc -Wall -Wextra -Werror $flags "$consumer/consumer.c" "$prefix/lib/libvarnq27.a" \
    $(pkg-config --static --libs varnq27 | sed 's/-lvarnq27//') -o "$work/pc_static"
+# The README's example, built as the README says.
+cc -std=c99 -Wall -Wextra -Werror "$source/tests/api/example.c" $(pkg-config --cflags --libs varnq27) -o "$work/example"
+LD_LIBRARY_PATH=$prefix/lib "$work/example" | grep -q '^28 bytes -> [0-9]* compressed -> 28 back$'
 "$work/pc_static"
+# The README's example, built as the README says.
+cc -std=c99 -Wall -Wextra -Werror "$source/tests/api/example.c" $(pkg-config --cflags --libs varnq27) -o "$work/example"
+LD_LIBRARY_PATH=$prefix/lib "$work/example" | grep -q '^28 bytes -> [0-9]* compressed -> 28 back$'
 echo "install test OK"
