@@ -7,27 +7,26 @@
 
 #include "fuzz_common.h"
 
+#include "blockcodec/blockcodec.h"
 #include "diag/exception.h"
-#include "diag/options.h"
 
 #include <memory>
-#include <sstream>
 
 namespace fuzz {
 
-using UnpackBlock = void (*)(std::istream&, char*, unsigned);
-
-inline int runBlockDecoder(UnpackBlock unpack, const uint8_t* data, size_t size)
+// `coderType` picks the codec; for the move-to-front ones bit 31 of the
+// control word picks method 1 or 2.
+inline int runBlockDecoder(bool distanceCoding, unsigned char coderType, const uint8_t* data, size_t size)
 {
     if (size < 4) return 0;
     const uint32_t control = readLE32(data);
     const unsigned blockSize = ((control & 0x3FFFFu) >> ((control >> 18) & 15)) + 1;
-    useRLE0 = (control >> 31) != 0;
-    std::istringstream payload(std::string(reinterpret_cast<const char*>(data) + 4, size - 4));
+    BlockSettings settings{methodDC, coderType};
+    if (!distanceCoding) settings.method = (control >> 31) != 0 ? methodMTFRLE0 : methodMTF;
     // Exactly blockSize bytes, so that AddressSanitizer sees any write past them.
     std::unique_ptr<char[]> block(new char[blockSize]);
     try {
-        unpack(payload, block.get(), blockSize);
+        decodeBlock(settings, data + 4, size - 4, block.get(), blockSize);
     } catch (const Exception&) {
         // Rejected payload: a correct outcome.
     }

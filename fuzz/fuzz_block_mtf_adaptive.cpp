@@ -1,11 +1,10 @@
-// Block decoder unpackBlockMTFAdaptive fed directly with an arbitrary payload and a
+// Block decoder (mtf adaptive) fed directly with an arbitrary payload and a
 // block size taken from the input (layout in fuzz_block_codec.h).
 
 #include "fuzz_block_codec.h"
 
-#include "blockcodec/mtfcodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    return fuzz::runBlockDecoder(unpackBlockMTFAdaptive, data, size);
+    return fuzz::runBlockDecoder(false, coderAdaptive, data, size);
 }

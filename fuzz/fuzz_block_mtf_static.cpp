@@ -1,11 +1,10 @@
-// Block decoder unpackBlockMTFStatic fed directly with an arbitrary payload and a
+// Block decoder (mtf static) fed directly with an arbitrary payload and a
 // block size taken from the input (layout in fuzz_block_codec.h).
 
 #include "fuzz_block_codec.h"
 
-#include "blockcodec/mtfcodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    return fuzz::runBlockDecoder(unpackBlockMTFStatic, data, size);
+    return fuzz::runBlockDecoder(false, coderStatic, data, size);
 }

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const std::string out = fuzz::scratchPath("out");
     fuzz::writeFile(in, data, size);
     try {
-        unpackFile(in.c_str(), out.c_str());
+        unpackFile(in.c_str(), out.c_str(), nullptr, false);
     } catch (const Exception&) {
         // A rejected file is a correct outcome; anything else propagates.
     }

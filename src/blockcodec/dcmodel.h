@@ -119,6 +119,9 @@ public:
         return dtab[k].base + e;
     }
 
+    // See ArithmeticDecoder::lastFlushBit().
+    unsigned lastFlushBit() const { return decoder.lastFlushBit(); }
+
 private:
     ArithmeticDecoder<unsigned, unsigned, 16> decoder;
 };

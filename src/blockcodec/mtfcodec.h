@@ -1,16 +1,22 @@
 #pragma once
 // Move-to-front block codecs (methods 1 and 2: without / with zero-run
-// coding, chosen by useRLE0), with an adaptive or a static arithmetic coder.
+// coding), with an adaptive or a static arithmetic coder. The same as
+// encodeBlock/decodeBlock of blockcodec.h with those settings.
 
-#include <istream>
-#include <ostream>
+#include "blockcodec/observer.h"
 
-// Each pack function writes the payload of the `dataSize` bytes at `data` to
-// `out` at its current position; `data` is overwritten (working storage).
-// Each unpack function reads a payload from `in` at its current position
-// and writes the `dataSize` restored bytes to `data`, throwing Exception on
-// corrupt payloads; it may read ahead past the payload end.
-void packBlockMTFAdaptive(std::ostream& out, char* data, unsigned dataSize);
-void unpackBlockMTFAdaptive(std::istream& in, char* data, unsigned dataSize);
-void packBlockMTFStatic(std::ostream& out, char* data, unsigned dataSize);
-void unpackBlockMTFStatic(std::istream& in, char* data, unsigned dataSize);
+#include <cstddef>
+#include <vector>
+
+// Each pack function appends the payload of the `dataSize` bytes at `data`
+// to `payload`; `data` is overwritten (working storage). Each unpack
+// function decodes a payload of `payloadSize` bytes into the `dataSize`
+// bytes at `data`, throwing Exception on corrupt payloads.
+void packBlockMTFAdaptive(char* data, unsigned dataSize, bool zeroRuns, std::vector<unsigned char>& payload,
+                          BlockObserver* observer = nullptr);
+void unpackBlockMTFAdaptive(const unsigned char* payload, std::size_t payloadSize, char* data, unsigned dataSize,
+                            bool zeroRuns, BlockObserver* observer = nullptr);
+void packBlockMTFStatic(char* data, unsigned dataSize, bool zeroRuns, std::vector<unsigned char>& payload,
+                        BlockObserver* observer = nullptr);
+void unpackBlockMTFStatic(const unsigned char* payload, std::size_t payloadSize, char* data, unsigned dataSize,
+                          bool zeroRuns, BlockObserver* observer = nullptr);

@@ -1,37 +1,17 @@
 #pragma once
-// Pieces shared by the adaptive and the static move-to-front block codecs:
-// the primary index at the head of the payload, and the move-to-front pass
-// fused with zero-run coding in both directions.
+// Pieces shared by the adaptive and the static move-to-front stages: the
+// primary index check, and the move-to-front pass fused with zero-run coding
+// in both directions.
 
-#include "diag/dump.h"
+#include "blockcodec/observer.h"
 #include "diag/exception.h"
-#include "diag/options.h"
-#include "diag/timing.h"
-#include "entropy/bitstream.h"
-#include "transform/ibwt.h"
 #include "transform/mtf.h"
 #include "transform/rle0.h"
 
 #include <cstring>
-#include <iostream>
-#include <memory>
 #include <string>
 
 namespace mtfpipeline {
-
-// Writes the primary index as 32 bits, bit 0 first.
-inline void putIndex(OutBitStream& bits, unsigned index)
-{
-    for (unsigned j = 0; j < 32; ++j) bits.putBit((index >> j) & 1);
-}
-
-// Reads `width` bits (bit 0 first) as an unsigned number; width <= 32.
-inline unsigned getBits(InBitStream& bits, unsigned width)
-{
-    unsigned value = 0;
-    for (unsigned j = 0; j < width; ++j) value |= bits.getBit() << j;
-    return value;
-}
 
 // Rejects a primary index that cannot belong to a block of `size` bytes; the
 // inverse transform starts from that row.
@@ -44,10 +24,11 @@ inline void checkPrimaryIndex(unsigned index, unsigned size)
 // Replaces each of the `size` bytes at `data` by its move-to-front rank and
 // hands the coded symbols to `emit(unsigned symbol)` in order: the ranks
 // themselves, or with `zeroRuns` the zero-run symbols of the ranks. With
-// `zeroRuns` and printRLE0Data, also writes the zero-run dump's head and one
-// token per symbol; the caller writes its tail. Returns the symbol count.
+// `zeroRuns` and an observer that wants them, also reports the start of the
+// zero-run symbols and each symbol; the caller reports their end. Returns
+// the symbol count.
 template <class Emit>
-unsigned rankAndEmit(char* data, unsigned size, bool zeroRuns, Emit&& emit)
+unsigned rankAndEmit(char* data, unsigned size, bool zeroRuns, BlockObserver* observer, Emit&& emit)
 {
     MTFCoder<unsigned char> mtf(256);
     unsigned char* bytes = reinterpret_cast<unsigned char*>(data);
@@ -59,10 +40,10 @@ unsigned rankAndEmit(char* data, unsigned size, bool zeroRuns, Emit&& emit)
         }
         return size;
     }
-    const bool dump = printRLE0Data;
-    if (dump) printRLE0DataHead(size);
-    auto runs = makeZeroRunEncoder([&emit, dump](unsigned symbol) {
-        if (dump) printRLE0DataToken(symbol);
+    BlockObserver* const watcher = observer != nullptr && observer->wantsZeroRunSymbols() ? observer : nullptr;
+    if (watcher) watcher->zeroRunStarted(size);
+    auto runs = makeZeroRunEncoder([&emit, watcher](unsigned symbol) {
+        if (watcher) watcher->zeroRunSymbol(symbol);
         emit(symbol);
     });
     for (unsigned i = 0; i < size; ++i) {
@@ -92,26 +73,6 @@ void unrank(char* out, unsigned size, bool zeroRuns, Next&& nextSymbol)
         [&](unsigned pos, unsigned rank) { bytes[pos] = mtf.decode(static_cast<unsigned char>(rank)); },
         // Rank 0 repeats the front symbol and leaves the list as it is.
         [&](unsigned pos, unsigned count) { std::memset(bytes + pos, mtf.front(), count); });
-}
-
-// Ends a decoded block: inverse-transforms the rebuilt ranks' bytes in
-// `work` into `data`, releases `work`, and prints the verbose timing lines
-// (`codingLabel` names the decoding stage).
-inline void finishDecodedBlock(char* data, std::unique_ptr<char[]>& work, unsigned dataSize, unsigned index,
-                               const char* codingLabel, long blockStart, long decodingStart, long decodingEnd)
-{
-    if (verbose) std::cout << "   Performing iBWT..." << std::endl;
-    const long ibwtStart = clockMillis();
-    ibwt<char>(data, work.get(), dataSize, index);
-    const long ibwtEnd = clockMillis();
-    work.reset();
-    const long blockEnd = clockMillis();
-
-    if (verbose) {
-        printTime(std::cout, codingLabel, decodingStart, decodingEnd);
-        printTime(std::cout, "   iBWT time: ", ibwtStart, ibwtEnd);
-        printTime(std::cout, "   Block decompression time: ", blockStart, blockEnd);
-    }
 }
 
 } // namespace mtfpipeline

@@ -51,7 +51,7 @@ public:
 struct PackSettings {
     BlockSettings block;     // method and coder of every block
     unsigned blockSize = 0;  // 0: as large as possible; capped at maxBlockSize
-    unsigned threads = 1;    // blocks coded at once
+    unsigned threads = 1;    // blocks coded at once; 0: one per core
 };
 
 // Compresses the `inputSize` bytes that `in` delivers (1 <= inputSize; the
@@ -68,7 +68,8 @@ struct ExtractResult {
 };
 
 // Extracts a compressed file that `in` delivers into `out`. `inputName`
-// names it in messages. Throws Exception on any damage the format can show:
+// names it in messages; `threads` as in PackSettings. Throws Exception on
+// any damage the format can show:
 // wrong magic, bad headers, truncation, corrupt payloads. Bytes after the
 // last block are counted in the result, not treated as an error.
 ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& inputName,
@@ -79,8 +80,5 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
 // Progress and summary lines go to standard output. Throw Exception.
 unsigned packFile(const char* in, const char* out, const PackSettings& settings, ContainerObserver* observer,
                   bool verbose);
-void unpackFile(const char* in, const char* out, ContainerObserver* observer, bool verbose);
+void unpackFile(const char* in, const char* out, ContainerObserver* observer, bool verbose, unsigned threads = 1);
 
-// Transitional: the same with the settings taken from the option variables.
-unsigned packFile(const char* in, const char* out);
-void unpackFile(const char* in, const char* out);

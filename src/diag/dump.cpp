@@ -1,9 +1,10 @@
 #include "dump.h"
 
 #include "histogram.h"
-#include "options.h"
 
+#include <algorithm>
 #include <ostream>
+#include <string>
 
 namespace {
 
@@ -28,14 +29,14 @@ void printNumberLine(std::ostream& os, const T* values, unsigned count, Map toNu
 
 } // namespace
 
-void printInputHistToFile(char* data, unsigned size)
+void printInputHistToFile(std::ostream& inputHistFile, const char* data, unsigned size)
 {
     printHead(inputHistFile, size, "Data histogram:");
     histogram(inputHistFile, data, size);
     inputHistFile << std::endl << std::endl;
 }
 
-void printBWTDataToFile(char* data, unsigned size, unsigned firstSuffixPosition)
+void printBWTDataToFile(std::ostream& bwtOutFile, const char* data, unsigned size, unsigned firstSuffixPosition)
 {
     bwtOutFile << "[Block] " << std::endl;
     bwtOutFile << "Block size = " << size << std::endl;
@@ -45,40 +46,40 @@ void printBWTDataToFile(char* data, unsigned size, unsigned firstSuffixPosition)
     bwtOutFile << std::endl << std::endl;
 }
 
-void printMTFDataToFile(char* data, unsigned size)
+void printMTFDataToFile(std::ostream& mtfOutFile, const char* data, unsigned size)
 {
     printHead(mtfOutFile, size, "Data after MTF:");
     printNumberLine(mtfOutFile, data, size, mtfHistPassValue);
 }
 
-void printMTFHistToFile(char* data, unsigned size)
+void printMTFHistToFile(std::ostream& mtfHistFile, const char* data, unsigned size)
 {
     printHead(mtfHistFile, size, "Data MTF histogram:");
     histogram(mtfHistFile, data, size, mtfHistPassValue);
     mtfHistFile << std::endl << std::endl;
 }
 
-void printDCHistToFile(const unsigned* values, unsigned count)
+void printDCHistToFile(std::ostream& dcHistFile, const unsigned* values, unsigned count)
 {
     printHead(dcHistFile, count, "Data DC histogram:");
     histogram(dcHistFile, values, count);
     dcHistFile << std::endl << std::endl;
 }
 
-void printDCDataToFile(const unsigned* values, unsigned count)
+void printDCDataToFile(std::ostream& dcOutFile, const unsigned* values, unsigned count)
 {
     printHead(dcOutFile, count, "Data after DC:");
     printNumberLine(dcOutFile, values, count, histogramPassThrough<const unsigned>);
 }
 
-void printRLE0DataHead(unsigned blockLength)
+void printRLE0DataHead(std::ostream& rle0OutFile, unsigned blockLength)
 {
     rle0OutFile << "[Block]" << std::endl;
     rle0OutFile << "Block size = " << blockLength << std::endl;
     rle0OutFile << "Data after RLE0:" << std::endl;
 }
 
-void printRLE0DataToken(unsigned symbol)
+void printRLE0DataToken(std::ostream& rle0OutFile, unsigned symbol)
 {
     // Tokens share one line; only the tail ends it.
     if (symbol < 2)
@@ -87,8 +88,28 @@ void printRLE0DataToken(unsigned symbol)
         rle0OutFile << symbol - 1 << ' ';
 }
 
-void printRLE0DataTail(unsigned tokenCount)
+void printRLE0DataTail(std::ostream& rle0OutFile, unsigned tokenCount)
 {
     rle0OutFile << std::endl;
     rle0OutFile << "Number of coded symbols: " << tokenCount << std::endl << std::endl;
+}
+
+void printSortedSuffixes(std::ostream& os, const char* data, unsigned size, const unsigned* sa, unsigned maxLength)
+{
+    std::string line;
+    for (unsigned r = 0; r < size; ++r) {
+        line = std::to_string(r) + " suffix " + std::to_string(sa[r]) + ": ";
+        if (line.size() < 20) line.resize(20, ' ');
+        const unsigned length = std::min(size - sa[r], maxLength);
+        line.append(data + sa[r], length);
+        os << line << std::endl;
+    }
+}
+
+void printSuffixArray(std::ostream& os, unsigned size, const unsigned* sa)
+{
+    for (unsigned r = 0; r < size; ++r) {
+        if (r != 0) os << ' ';
+        os << sa[r];
+    }
 }

@@ -2,9 +2,9 @@
 
 #include "driver/files.h"
 #include "diag/exception.h"
-#include "diag/options.h"
-#include "transform/bwtsettings.h"
+#include "driver/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <iostream>
@@ -57,12 +57,14 @@ const char* const helpLines[] = {
     "varn-Q27 -c file1 -o compressedfile1 -m -r -b 10000",
     "varn-Q27 -e compressedfile1 -o file1 --verbose",
     "varn-Q27 -c --dc file1 --dc_histogram dchist.txt",
+    "-j, --threads num  - number of threads (0, the default: one per core)",
 };
 
 enum class Kind {
     Flag,   // sets `flag`
     Name,   // takes a file name into `text` (and sets `flag` when given)
     Number, // takes a number into `number`
+    Count,  // takes a decimal number from 0 up into `number`; anything else is an error
     Dump,   // takes a file name, opens `stream`, sets `flag`
 };
 
@@ -125,6 +127,10 @@ const OptionSpec options[] = {
      "Unable to open output suffixes file: "},
     {"--suffixes_output_max_size", Kind::Number, nullptr, nullptr, &bwtPrintSuffixesToFileMaxSuffixSize,
      nullptr, nullptr, "Number (max suffix size) expected after -suffixes_output_max_size parameter", nullptr},
+    {"-j", Kind::Count, nullptr, nullptr, &threadCount, nullptr, nullptr,
+     "Number (thread count) expected after -j parameter", nullptr},
+    {"--threads", Kind::Count, nullptr, nullptr, &threadCount, nullptr, nullptr,
+     "Number (thread count) expected after --threads parameter", nullptr},
     {"-h", Kind::Flag, &help, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"--help", Kind::Flag, &help, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -155,7 +161,7 @@ std::vector<NamedFile> namedFiles(int argc, char** argv)
             files.push_back({i, argv[i]});
         } else if (o->kind != Kind::Flag && i + 1 < argc) {
             ++i;
-            if (o->kind != Kind::Number) files.push_back({i, argv[i]});
+            if (o->kind != Kind::Number && o->kind != Kind::Count) files.push_back({i, argv[i]});
         }
     }
     return files;
@@ -221,6 +227,19 @@ unsigned parseNumberOption(const char* text)
     return static_cast<unsigned>(static_cast<unsigned long long>(std::strtoll(text, nullptr, 10)));
 }
 
+unsigned parseCountOption(const char* option, const char* text)
+{
+    const std::string value = text;
+    const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+    // More threads than this never help; larger values are taken as this.
+    constexpr unsigned long long most = 1024;
+    unsigned long long n = 0;
+    for (char c : value) n = std::min(most, n * 10 + static_cast<unsigned>(c - '0'));
+    require(digits, std::string("Invalid value after ") + option + " parameter: " + value +
+                        " (expected a number of threads from 0 up)");
+    return static_cast<unsigned>(n);
+}
+
 void printHelp(std::ostream& os)
 {
     for (const char* line : helpLines) os << line << std::endl;
@@ -258,6 +277,9 @@ bool parseCommandLineParams(int argc, char** argv)
             break;
         case Kind::Number:
             *o->number = parseNumberOption(argv[i]);
+            break;
+        case Kind::Count:
+            *o->number = parseCountOption(o->name, argv[i]);
             break;
         case Kind::Dump:
             openDump(*o, i, argv[i], named);

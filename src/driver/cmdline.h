@@ -1,6 +1,5 @@
 #pragma once
-// Command line of varn-q27: fills the option variables (diag/options.h and
-// the BWT unit's transform/bwtsettings.h).
+// Command line of varn-q27: fills the option variables (driver/options.h).
 
 #include <ostream>
 
@@ -15,7 +14,7 @@
 // same file as another file named on the command line.
 bool parseCommandLineParams(int argc, char** argv);
 
-// Writes the 43-line help text to `os`.
+// Writes the 44-line help text to `os`.
 void printHelp(std::ostream& os);
 
 // Value of a numeric option, converted as atoi does (leading white space, an
@@ -23,3 +22,8 @@ void printHelp(std::ostream& os);
 // unsigned 32-bit, so "-5" gives 4294967291. Out-of-range text saturates
 // before the conversion instead of being undefined.
 unsigned parseNumberOption(const char* text);
+
+// Value of a thread-count option (-j, --threads): decimal digits only, from
+// 0 up; values above 1024 count as 1024. Anything else throws Exception
+// naming `option`.
+unsigned parseCountOption(const char* option, const char* text);

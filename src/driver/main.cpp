@@ -5,9 +5,10 @@
 
 #include "container/container.h"
 #include "diag/exception.h"
-#include "diag/options.h"
 #include "driver/cmdline.h"
 #include "driver/files.h"
+#include "driver/options.h"
+#include "driver/report.h"
 
 #include <cstdlib>
 #include <exception>
@@ -36,13 +37,15 @@ int main(int argc, char** argv)
         // -h with neither -c nor -e: the help text was all that was asked for.
         if (!compress && !decompress) return 0;
 
+        ProgramReport report;
+        ContainerObserver* observer = report.active() ? &report : nullptr;
         bool filesEqual = true;
         if (compress) {
-            packFile(ifilename.c_str(), ofilename.c_str());
+            packFile(ifilename.c_str(), ofilename.c_str(), packSettingsFromOptions(), observer, verbose);
             std::cout << std::endl;
             if (test) {
                 std::cout << "Testing packed file correctness." << std::endl << std::endl;
-                unpackFile(ofilename.c_str(), testfilename.c_str());
+                unpackFile(ofilename.c_str(), testfilename.c_str(), observer, verbose, threadCount);
                 std::cout << std::endl;
                 filesEqual = equalFiles(ifilename, testfilename);
                 if (filesEqual)
@@ -51,7 +54,7 @@ int main(int argc, char** argv)
                     std::cerr << "ERROR: Files are not equal!" << std::endl;
             }
         } else {
-            unpackFile(ifilename.c_str(), ofilename.c_str());
+            unpackFile(ifilename.c_str(), ofilename.c_str(), observer, verbose, threadCount);
         }
         std::cout << "End." << std::endl;
         pauseConsole();

@@ -184,6 +184,11 @@ public:
         return d;
     }
 
+    // The last bit the coder's flush() writes once this decoder's symbols
+    // have all been coded: the opposite of the interval's quarter bit. A
+    // caller that knows where the code ends can check it.
+    unsigned lastFlushBit() const { return (low & QUARTER) ? 0 : 1; }
+
     InBitStream* is;  // bit source; not owned
 
 protected:

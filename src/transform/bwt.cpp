@@ -4,11 +4,9 @@
 #include <cassert>
 #include <cstddef>
 #include <limits>
-#include <ostream>
 #include <string>
 #include <type_traits>
 
-#include "transform/bwtsettings.h"
 #include "transform/sais.h"
 
 namespace {
@@ -357,29 +355,6 @@ void Sadakane<IndexT>::sortByKeysAndSettle(IndexT lo, IndexT hi)
     }
 }
 
-template <class CharT, class IndexT>
-void printSortedSuffixes(std::ostream& os, const CharT* data, IndexT size, const IndexT* sa)
-{
-    const IndexT maxSize = static_cast<IndexT>(bwtPrintSuffixesToFileMaxSuffixSize);
-    std::string line;
-    for (IndexT r = 0; r < size; ++r) {
-        line = std::to_string(r) + " suffix " + std::to_string(sa[r]) + ": ";
-        if (line.size() < 20) line.resize(20, ' ');
-        const IndexT length = std::min<IndexT>(size - sa[r], maxSize);
-        line.append(reinterpret_cast<const char*>(data + sa[r]), length);
-        os << line << std::endl;
-    }
-}
-
-template <class IndexT>
-void printSuffixArray(std::ostream& os, IndexT size, const IndexT* sa)
-{
-    for (IndexT r = 0; r < size; ++r) {
-        if (r != 0) os << ' ';
-        os << sa[r];
-    }
-}
-
 }  // namespace
 
 template <class IndexT>
@@ -393,18 +368,14 @@ std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end)
 }
 
 template <class CharT, class IndexT>
-IndexT bwt(CharT* data, IndexT size)
+IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener)
 {
     static_assert(sizeof(CharT) == 1, "bwt sorts bytes");
     if (size == 0) return 0;
     const char* bytes = reinterpret_cast<const char*>(data);
     const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size);
 
-    // The dumps show the block as it is before the transform.
-    if (bwtPrintSuffixesToFile && bwtSuffixesFile != nullptr)
-        printSortedSuffixes(*bwtSuffixesFile, data, size, sa.get());
-    if (bwtPrintSuffixArrayToFile && bwtSuffixArrayFile != nullptr)
-        printSuffixArray(*bwtSuffixArrayFile, size, sa.get());
+    if (listener != nullptr) listener->suffixArraySorted(bytes, size, sa.get());
 
     // Each suffix is replaced by the byte before it; suffix 0 has none, and
     // the block's last byte stands in for it, so the inverse can start its
@@ -433,4 +404,4 @@ IndexT bwt(CharT* data, IndexT size)
 }
 
 template std::unique_ptr<unsigned[]> suffixArray<unsigned>(const char* begin, const char* end);
-template unsigned bwt<char, unsigned>(char* data, unsigned size);
+template unsigned bwt<char, unsigned>(char* data, unsigned size, SuffixArrayListener* listener);

@@ -18,12 +18,19 @@
 template <class IndexT>
 std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end);
 
+// Shown the suffix array of a block before the block is transformed.
+class SuffixArrayListener {
+public:
+    virtual ~SuffixArrayListener() = default;
+    // `data`: the block, `sa`: its suffix array; both `size` entries.
+    virtual void suffixArraySorted(const char* data, unsigned size, const unsigned* sa) = 0;
+};
+
 // Replaces the `size` bytes at `data` by their Burrows-Wheeler transform (the
 // byte preceding each suffix, in suffix order) and returns the primary index,
 // the rank of the whole block among its suffixes. size 0 returns 0 and
-// touches nothing. Writes the sorted-suffix and suffix-array dumps when their
-// flag and stream pointer (bwtsettings.h) are both set. Allocation failures
-// propagate; the block is then left untransformed.
+// touches nothing. A `listener` is shown the suffix array first. Allocation
+// failures propagate; the block is then left untransformed.
 // Instantiated for CharT = char, IndexT = unsigned.
 template <class CharT, class IndexT>
-IndexT bwt(CharT* data, IndexT size);
+IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener = nullptr);

@@ -27,8 +27,15 @@ TEST(DCBucket, TableCoversAllValuesWithoutGaps)
     EXPECT_EQ(t[0].base, 0u);
     for (unsigned k = 0; k + 1 < AACodecBaseForDC::bucketCount; ++k)
         EXPECT_EQ(t[k + 1].base, t[k].base + (1u << t[k].bits)) << k;
+    for (unsigned k = 32; k < AACodecBaseForDC::bucketCount; ++k) {
+        EXPECT_EQ(t[k].bits, k - 25) << k;
+        EXPECT_EQ(t[k].base, (1u << (k - 25)) + 384) << k;
+    }
+    EXPECT_EQ(t[36].bits, 11u);
     const unsigned last = AACodecBaseForDC::bucketCount - 1;
-    EXPECT_GE(t[last].base + ((1ull << t[last].bits) - 1), 0xFFFFFFFFull);
+    EXPECT_EQ(last, 56u);
+    // The top bucket reaches past 2^32.
+    EXPECT_EQ(t[last].base + ((1ull << t[last].bits) - 1), 4294967679ull);
 }
 
 TEST(DCBucket, LookupAgreesWithTheTableForEveryBucketEdgeAndBlockSize)

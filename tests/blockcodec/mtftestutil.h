@@ -3,15 +3,15 @@
 // string, in memory, with the zero-run setting of the mode.
 
 #include "blockcodec/mtfcodec.h"
-#include "diag/options.h"
+#include "testcommon.h"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace mtftest {
+
+using testcommon::getLE32;
+using testcommon::readFile;
 
 struct Mode {
     const char* name;  // as in the golden file names
@@ -30,40 +30,28 @@ inline const std::vector<Mode>& allModes()
     return modes;
 }
 
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 // Payload of `input` as one block in `mode`.
-inline std::string pack(const Mode& mode, std::string input)
+inline std::string pack(const Mode& mode, std::string input, BlockObserver* observer = nullptr)
 {
-    useRLE0 = mode.zeroRuns;
-    std::stringstream out;
+    std::vector<unsigned char> payload;
     if (mode.staticCoder)
-        packBlockMTFStatic(out, &input[0], static_cast<unsigned>(input.size()));
+        packBlockMTFStatic(&input[0], static_cast<unsigned>(input.size()), mode.zeroRuns, payload, observer);
     else
-        packBlockMTFAdaptive(out, &input[0], static_cast<unsigned>(input.size()));
-    return out.str();
+        packBlockMTFAdaptive(&input[0], static_cast<unsigned>(input.size()), mode.zeroRuns, payload, observer);
+    return std::string(payload.begin(), payload.end());
 }
 
-// Decodes a block of `size` bytes from the payload at the start of `stream`.
-inline std::string unpackFrom(const Mode& mode, std::istream& stream, unsigned size)
+// Decodes a block of `size` bytes from exactly the bytes of `payload`.
+inline std::string unpack(const Mode& mode, const std::string& payload, unsigned size,
+                          BlockObserver* observer = nullptr)
 {
-    useRLE0 = mode.zeroRuns;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
     std::string block(size, '\0');
     if (mode.staticCoder)
-        unpackBlockMTFStatic(stream, &block[0], size);
+        unpackBlockMTFStatic(bytes, payload.size(), &block[0], size, mode.zeroRuns, observer);
     else
-        unpackBlockMTFAdaptive(stream, &block[0], size);
+        unpackBlockMTFAdaptive(bytes, payload.size(), &block[0], size, mode.zeroRuns, observer);
     return block;
-}
-
-inline std::string unpack(const Mode& mode, const std::string& payload, unsigned size)
-{
-    std::stringstream in(payload);
-    return unpackFrom(mode, in, size);
 }
 
 } // namespace mtftest

@@ -1,20 +1,19 @@
 #pragma once
-// Helpers for the file driver tests: scratch files, options set the way the
-// command line sets them, captured console output, header fields.
+// Helpers for the file driver tests: scratch files, block settings for the
+// methods as the golden files name them, captured console output, header
+// fields.
 
 #include "container/container.h"
 #include "diag/exception.h"
-#include "diag/options.h"
+#include "testcommon.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,44 +22,27 @@ namespace containertest {
 
 namespace fs = std::filesystem;
 
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline unsigned getLE32(const std::string& s, size_t at)
-{
-    unsigned v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-    return v;
-}
-
-inline void putLE32(std::string& s, size_t at, unsigned v)
-{
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
-}
+using testcommon::getLE32;
+using testcommon::putLE32;
+using testcommon::readFile;
+using testcommon::writeFile;
 
 // The methods as the golden file names call them.
 enum class Method { DC, MTFAdaptive, MTFAdaptiveNoRLE0, MTFStatic, MTFStaticNoRLE0 };
 
-// Sets the option variables as the command line does for `method`.
-inline void selectMethod(Method method)
+// The settings the command line picks for `method` and block size `block`.
+inline PackSettings settingsFor(Method method, unsigned block = 0)
 {
-    useDC = useMTF0 = adaptiveAC = staticAC = useRLE0 = false;
+    PackSettings settings;
+    settings.blockSize = block;
     switch (method) {
-    case Method::DC: useDC = adaptiveAC = true; break;
-    case Method::MTFAdaptive: useMTF0 = adaptiveAC = useRLE0 = true; break;
-    case Method::MTFAdaptiveNoRLE0: useMTF0 = adaptiveAC = true; break;
-    case Method::MTFStatic: useMTF0 = staticAC = useRLE0 = true; break;
-    case Method::MTFStaticNoRLE0: useMTF0 = staticAC = true; break;
+    case Method::DC: settings.block = {methodDC, coderAdaptive}; break;
+    case Method::MTFAdaptive: settings.block = {methodMTFRLE0, coderAdaptive}; break;
+    case Method::MTFAdaptiveNoRLE0: settings.block = {methodMTF, coderAdaptive}; break;
+    case Method::MTFStatic: settings.block = {methodMTFRLE0, coderStatic}; break;
+    case Method::MTFStaticNoRLE0: settings.block = {methodMTF, coderStatic}; break;
     }
+    return settings;
 }
 
 // Everything written to standard output while it lives.
@@ -80,12 +62,11 @@ private:
     std::streamsize precision_;
 };
 
-// A fresh directory per test and clean option variables around it.
+// A fresh directory per test.
 class FileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetOptions();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::temp_directory_path() /
                ("varn_container_" + std::string(info->name()) + "_" + std::to_string(getpid()));
@@ -94,21 +75,18 @@ protected:
     }
     void TearDown() override
     {
-        resetOptions();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-    // Compresses `input` with the options as they stand; output is captured.
+    // Compresses `input` quietly, without an observer; output is captured.
     std::string pack(const std::string& input, Method method = Method::DC, unsigned block = 0)
     {
-        selectMethod(method);
-        blockSize = block;
         writeFile(path("in"), input);
         CaptureStdout quiet;
-        packFile(path("in").c_str(), path("packed").c_str());
+        packFile(path("in").c_str(), path("packed").c_str(), settingsFor(method, block), nullptr, false);
         return readFile(path("packed"));
     }
 
@@ -116,7 +94,7 @@ protected:
     {
         writeFile(path("packed"), packed);
         CaptureStdout quiet;
-        unpackFile(path("packed").c_str(), path("unpacked").c_str());
+        unpackFile(path("packed").c_str(), path("unpacked").c_str(), nullptr, false);
         return readFile(path("unpacked"));
     }
 
@@ -135,7 +113,7 @@ protected:
     std::string unpackError(const std::string& packed)
     {
         writeFile(path("packed"), packed);
-        return messageOf([&] { unpackFile(path("packed").c_str(), path("unpacked").c_str()); });
+        return messageOf([&] { unpackFile(path("packed").c_str(), path("unpacked").c_str(), nullptr, false); });
     }
 
     fs::path dir_;

@@ -2,7 +2,6 @@
 
 #include "diag/dump.h"
 #include "diag/histogram.h"
-#include "diag/options.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +15,18 @@
 
 namespace {
 
-// Runs `write` with `stream` open on a fresh temporary file and returns what
+// Runs `write` with a stream open on a fresh temporary file and returns what
 // it wrote.
-std::string captureSection(std::ofstream& stream, const std::function<void()>& write)
+std::string captureSection(const std::function<void(std::ostream&)>& write)
 {
+    std::ofstream stream;
     // Named after the test: ctest runs tests of this program in parallel.
     const std::filesystem::path path = std::filesystem::temp_directory_path() /
                                        (std::string("varn_dump_test_") +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
     stream.open(path);
     EXPECT_TRUE(stream.is_open());
-    write();
+    write(stream);
     stream.close();
     std::ifstream in(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -46,7 +46,7 @@ std::vector<char> bytes(std::initializer_list<int> values)
 TEST(Histogram, InputBytesCountsAndNeighbourTotals)
 {
     std::vector<char> block = bytes({'a', 'b', 'c', 'a'});
-    std::string text = captureSection(inputHistFile, [&] { printInputHistToFile(block.data(), 4); });
+    std::string text = captureSection([&](std::ostream& os) { printInputHistToFile(os, block.data(), 4); });
     EXPECT_EQ(text, "[Block] \nBlock size = 4\nData histogram:\n"
                     "a - 2     [0, 2]\n"
                     "b - 1     [2, 1]\n"
@@ -57,7 +57,7 @@ TEST(Histogram, InputBytesCountsAndNeighbourTotals)
 TEST(Histogram, CharKeysOrderAsSignedBytesAndAreWrittenRaw)
 {
     std::vector<char> block = bytes({0x41, 0xC1});
-    std::string text = captureSection(inputHistFile, [&] { printInputHistToFile(block.data(), 2); });
+    std::string text = captureSection([&](std::ostream& os) { printInputHistToFile(os, block.data(), 2); });
     EXPECT_EQ(text, "[Block] \nBlock size = 2\nData histogram:\n"
                     "\xC1 - 1     [0, 1]\n"
                     "A - 1     [1, 0]\n"
@@ -81,7 +81,7 @@ TEST(Histogram, CharKeysOrderAsSignedBytesAndAreWrittenRaw)
 TEST(Histogram, MtfRanksAreDecimalInSignedByteOrder)
 {
     std::vector<char> ranks = bytes({0, 0, 200});
-    std::string text = captureSection(mtfHistFile, [&] { printMTFHistToFile(ranks.data(), 3); });
+    std::string text = captureSection([&](std::ostream& os) { printMTFHistToFile(os, ranks.data(), 3); });
     EXPECT_EQ(text, "[Block] \nBlock size = 3\nData MTF histogram:\n"
                     "200 - 1     [0, 2]\n"
                     "0 - 2     [1, 0]\n"
@@ -91,7 +91,7 @@ TEST(Histogram, MtfRanksAreDecimalInSignedByteOrder)
 TEST(Histogram, DistanceValuesAscend)
 {
     const unsigned values[] = {5, 1, 5, 4294967295u};
-    std::string text = captureSection(dcHistFile, [&] { printDCHistToFile(values, 3); });
+    std::string text = captureSection([&](std::ostream& os) { printDCHistToFile(os, values, 3); });
     EXPECT_EQ(text, "[Block] \nBlock size = 3\nData DC histogram:\n"
                     "1 - 1     [0, 2]\n"
                     "5 - 2     [1, 0]\n"
@@ -109,55 +109,55 @@ TEST(Histogram, EmptyDataWritesNothingButTheSectionFrame)
     EXPECT_EQ(os.str(), "");
 
     char none = 0;
-    EXPECT_EQ(captureSection(inputHistFile, [&] { printInputHistToFile(&none, 0); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printInputHistToFile(os, &none, 0); }),
               "[Block] \nBlock size = 0\nData histogram:\n\n\n");
-    EXPECT_EQ(captureSection(mtfHistFile, [&] { printMTFHistToFile(&none, 0); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printMTFHistToFile(os, &none, 0); }),
               "[Block] \nBlock size = 0\nData MTF histogram:\n\n\n");
-    EXPECT_EQ(captureSection(dcHistFile, [&] { printDCHistToFile(nullptr, 0); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printDCHistToFile(os, nullptr, 0); }),
               "[Block] \nBlock size = 0\nData DC histogram:\n\n\n");
 }
 
 TEST(DumpSections, BwtOutputCarriesPrimaryIndexAndRawBytes)
 {
     std::vector<char> block = bytes({'b', '\n', 0, 0xFF, 'a'});
-    std::string text = captureSection(bwtOutFile, [&] { printBWTDataToFile(block.data(), 5, 3); });
+    std::string text = captureSection([&](std::ostream& os) { printBWTDataToFile(os, block.data(), 5, 3); });
     EXPECT_EQ(text, "[Block] \nBlock size = 5\nFirst suffix position: 3\nData after BWT:\n" +
                         std::string("b\n\0\xFF" "a", 5) + "\n\n");
 
     char none = 0;
-    EXPECT_EQ(captureSection(bwtOutFile, [&] { printBWTDataToFile(&none, 0, 0); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printBWTDataToFile(os, &none, 0, 0); }),
               "[Block] \nBlock size = 0\nFirst suffix position: 0\nData after BWT:\n\n\n");
 }
 
 TEST(DumpSections, MtfOutputSeparatesRanksBySingleSpaces)
 {
     std::vector<char> ranks = bytes({3, 0, 255});
-    EXPECT_EQ(captureSection(mtfOutFile, [&] { printMTFDataToFile(ranks.data(), 3); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printMTFDataToFile(os, ranks.data(), 3); }),
               "[Block] \nBlock size = 3\nData after MTF:\n3 0 255\n\n");
 
     char none = 0;
-    EXPECT_EQ(captureSection(mtfOutFile, [&] { printMTFDataToFile(&none, 0); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printMTFDataToFile(os, &none, 0); }),
               "[Block] \nBlock size = 0\nData after MTF:\n\n\n");
 }
 
 TEST(DumpSections, DcOutputListsValues)
 {
     const unsigned values[] = {7, 0, 4294967295u};
-    EXPECT_EQ(captureSection(dcOutFile, [&] { printDCDataToFile(values, 3); }),
+    EXPECT_EQ(captureSection([&](std::ostream& os) { printDCDataToFile(os, values, 3); }),
               "[Block] \nBlock size = 3\nData after DC:\n7 0 4294967295\n\n");
 }
 
 TEST(DumpSections, Rle0TokensAndCount)
 {
     // Ranks 3 0 0 0 0 5 0 code as the symbols 4, 0, 1, 6, 0.
-    std::string text = captureSection(rle0OutFile, [&] {
-        printRLE0DataHead(7);
-        for (unsigned s : {4u, 0u, 1u, 6u, 0u}) printRLE0DataToken(s);
-        printRLE0DataTail(5);
+    std::string text = captureSection([&](std::ostream& os) {
+        printRLE0DataHead(os, 7);
+        for (unsigned s : {4u, 0u, 1u, 6u, 0u}) printRLE0DataToken(os, s);
+        printRLE0DataTail(os, 5);
         // Largest symbol: rank 255.
-        printRLE0DataHead(1);
-        printRLE0DataToken(256);
-        printRLE0DataTail(1);
+        printRLE0DataHead(os, 1);
+        printRLE0DataToken(os, 256);
+        printRLE0DataTail(os, 1);
     });
     EXPECT_EQ(text, "[Block]\nBlock size = 7\nData after RLE0:\n3 0a 0b 5 0a \nNumber of coded symbols: 5\n\n"
                     "[Block]\nBlock size = 1\nData after RLE0:\n255 \nNumber of coded symbols: 1\n\n");
@@ -167,9 +167,9 @@ TEST(DumpSections, SuccessiveBlocksFollowEachOther)
 {
     std::vector<char> first = bytes({'x'});
     std::vector<char> second = bytes({'y', 'y'});
-    std::string text = captureSection(inputHistFile, [&] {
-        printInputHistToFile(first.data(), 1);
-        printInputHistToFile(second.data(), 2);
+    std::string text = captureSection([&](std::ostream& os) {
+        printInputHistToFile(os, first.data(), 1);
+        printInputHistToFile(os, second.data(), 2);
     });
     EXPECT_EQ(text, "[Block] \nBlock size = 1\nData histogram:\nx - 1     [0, 0]\n\n\n"
                     "[Block] \nBlock size = 2\nData histogram:\ny - 2     [0, 0]\n\n\n");

@@ -2,9 +2,8 @@
 // warnings, value handling and the dump files it opens.
 
 #include "diag/exception.h"
-#include "diag/options.h"
+#include "driver/options.h"
 #include "driver/cmdline.h"
-#include "transform/bwtsettings.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>

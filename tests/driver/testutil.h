@@ -2,6 +2,8 @@
 // Helpers shared by the driver tests: scratch directories, whole-file I/O,
 // running the built program as a process, and the expected help text.
 
+#include "testcommon.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -9,8 +11,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,17 +42,8 @@ private:
     fs::path path_;
 };
 
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, const std::string& contents)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-}
+using testcommon::readFile;
+using testcommon::writeFile;
 
 struct RunResult {
     int status = -1;
@@ -131,8 +122,9 @@ inline std::string expectedHelp()
         "varn-Q27 -c file1 -o compressedfile1 -m -r -b 10000",
         "varn-Q27 -e compressedfile1 -o file1 --verbose",
         "varn-Q27 -c --dc file1 --dc_histogram dchist.txt",
+        "-j, --threads num  - number of threads (0, the default: one per core)",
     };
-    static_assert(sizeof lines / sizeof lines[0] == 43, "the help text has 43 lines");
+    static_assert(sizeof lines / sizeof lines[0] == 44, "the help text has 44 lines");
     std::string text;
     for (const char* line : lines) text += std::string(line) + "\n";
     return text;

@@ -18,6 +18,7 @@ bool useRLE0 = false;
 bool doNotUseRLE0 = false;
 
 unsigned blockSize = 0;
+unsigned threadCount = 0;
 
 bool printInputHist = false;
 std::ofstream inputHistFile;
@@ -37,6 +38,11 @@ bool printDCHist = false;
 std::ofstream dcHistFile;
 std::ofstream suffixesFile;
 std::ofstream suffixArrayFile;
+bool bwtPrintSuffixesToFile = false;
+std::ostream* bwtSuffixesFile = nullptr;
+unsigned bwtPrintSuffixesToFileMaxSuffixSize = 0xFFFFFFFFu;
+bool bwtPrintSuffixArrayToFile = false;
+std::ostream* bwtSuffixArrayFile = nullptr;
 
 void resetOptions()
 {
@@ -47,8 +53,12 @@ void resetOptions()
     adaptiveAC = staticAC = useMTF0 = useMTF1 = useDC = false;
     useRLE0 = doNotUseRLE0 = false;
     blockSize = 0;
+    threadCount = 0;
     printInputHist = printBWTData = printMTFData = printMTFHist = false;
     printRLE0Data = printRLE0Hist = printDCData = printDCHist = false;
+    bwtPrintSuffixesToFile = bwtPrintSuffixArrayToFile = false;
+    bwtSuffixesFile = bwtSuffixArrayFile = nullptr;
+    bwtPrintSuffixesToFileMaxSuffixSize = 0xFFFFFFFFu;
     for (std::ofstream* f : {&inputHistFile, &bwtOutFile, &mtfOutFile, &mtfHistFile, &rle0OutFile,
                              &rle0HistFile, &dcOutFile, &dcHistFile, &suffixesFile, &suffixArrayFile}) {
         if (f->is_open()) f->close();

@@ -1,7 +1,7 @@
 #pragma once
-// Process-wide option variables. Written by the command-line parser; the
-// compression driver also fixes blockSize and the extraction driver sets
-// useRLE0 from each block's method. Everyone else only reads them.
+// The program's option variables, written by the command-line parser and
+// read by main, which turns them into the settings and the observer it hands
+// to the container. Nothing below the driver sees them.
 
 #include <fstream>
 #include <string>
@@ -25,6 +25,8 @@ extern bool doNotUseRLE0;
 
 // Block size in bytes; 0 means one block as large as the input.
 extern unsigned blockSize;
+// Threads for compression and extraction (-j, --threads); 0 means one per core.
+extern unsigned threadCount;
 
 extern bool printInputHist;
 extern std::ofstream inputHistFile;
@@ -44,6 +46,12 @@ extern bool printDCHist;
 extern std::ofstream dcHistFile;
 extern std::ofstream suffixesFile;
 extern std::ofstream suffixArrayFile;
+extern bool bwtPrintSuffixesToFile;
+extern std::ostream* bwtSuffixesFile;
+// Longest suffix prefix written per line; all bits set means no limit.
+extern unsigned bwtPrintSuffixesToFileMaxSuffixSize;
+extern bool bwtPrintSuffixArrayToFile;
+extern std::ostream* bwtSuffixArrayFile;
 
 // Puts every variable above back to its start-up value and closes the
 // dump streams. The program never needs it; tests that parse several
