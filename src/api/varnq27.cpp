@@ -12,13 +12,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr unsigned long long maxContentSize = 0xFFFFFFFFull;  // the size field is 32 bits
-constexpr unsigned maxThreads = 256;
 
 size_t errorCode(varnq27_error_code code) { return static_cast<size_t>(0) - static_cast<size_t>(code); }
 
@@ -201,10 +199,8 @@ size_t varnq27_compress(void* dst, size_t dst_capacity, const void* src, size_t 
     if (src_size == 0) return varnq27_write_file_header(dst, dst_capacity, 0);
 
     settings.blockSize = effectiveBlockSize(p.block_size);
-    const unsigned blocks = static_cast<unsigned>((src_size - 1) / settings.blockSize + 1);
-    unsigned threads = static_cast<unsigned>(p.threads);
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    settings.threads = std::min({threads, blocks, maxThreads});
+    // The container takes 0 as one per core and caps the count by the blocks.
+    settings.threads = static_cast<unsigned>(p.threads);
 
     BufferSink sink(dst, dst_capacity);
     return guarded(VARNQ27_ERROR_GENERIC, &sink, [&]() -> size_t {
@@ -231,7 +227,12 @@ size_t varnq27_find_compressed_size(const void* src, size_t src_size)
 
 size_t varnq27_decompress(void* dst, size_t dst_capacity, const void* src, size_t src_size)
 {
-    if ((!dst && dst_capacity) || (!src && src_size)) return errorCode(VARNQ27_ERROR_BAD_PARAMETER);
+    return varnq27_decompress_threads(dst, dst_capacity, src, src_size, 1);
+}
+
+size_t varnq27_decompress_threads(void* dst, size_t dst_capacity, const void* src, size_t src_size, int threads)
+{
+    if ((!dst && dst_capacity) || (!src && src_size) || threads < 0) return errorCode(VARNQ27_ERROR_BAD_PARAMETER);
     if (!src) return errorCode(VARNQ27_ERROR_TRUNCATED);
     const unsigned long long announced = varnq27_decompressed_size(src, src_size);
     // The destination is checked against the header before anything is
@@ -246,7 +247,7 @@ size_t varnq27_decompress(void* dst, size_t dst_capacity, const void* src, size_
     BufferSink sink(dst, dst_capacity);
     return guarded(VARNQ27_ERROR_CORRUPT, &sink, [&]() -> size_t {
         MemorySource in(src, src_size);
-        const ExtractResult result = extractStream(in, sink, "input buffer");
+        const ExtractResult result = extractStream(in, sink, "input buffer", nullptr, static_cast<unsigned>(threads));
         // The walk above already matched the records to the sizes; this
         // guards against the two ever disagreeing.
         if (result.size != announced || sink.size() != announced || result.trailingBytes != 0)

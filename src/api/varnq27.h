@@ -83,13 +83,16 @@ VARNQ27_API unsigned varnq27_version_number(void);
  *   method MTF, zero_runs 1, static_coder 1     varn-q27 -c -m -s
  *   method MTF, zero_runs 0, static_coder 1     varn-q27 -c -m --norle0 -s
  * With method DC, zero_runs is ignored (it must still be 0 or 1) and
- * static_coder must be 0: distance coding has no static coder. */
+ * static_coder must be 0: distance coding has no static coder.
+ * threads never changes the compressed bytes, only how many blocks are
+ * coded at once (never more than there are blocks, nor more than 1024);
+ * each thread holds about 7 bytes of working memory per byte of a block. */
 typedef struct {
     int method;          /* VARNQ27_METHOD_DC (default) or VARNQ27_METHOD_MTF */
     int zero_runs;       /* MTF only: 1 (default) codes zero runs, 0 does not (--norle0) */
     int static_coder;    /* MTF only: 1 static two-pass coder (-s), 0 adaptive (default) */
     unsigned block_size; /* as -b: 0 (default) means blocks of at most 10485760 bytes */
-    int threads;         /* 0 (default) one per core, 1 one thread; honoured once threads exist */
+    int threads;         /* 0 (default) one per core, 1 one thread, n: up to n blocks at once */
 } varnq27_params;
 
 /*! varnq27_default_params() :
@@ -169,8 +172,16 @@ VARNQ27_API size_t varnq27_find_compressed_size(const void* src, size_t src_size
  *                                   unknown method
  *    VARNQ27_ERROR_BAD_PARAMETER    a NULL buffer with a non-zero size
  *    VARNQ27_ERROR_MEMORY           working memory could not be allocated
- *  On error `dst` may hold anything. */
+ *                                   (about 7 bytes per byte of a block)
+ *  On error `dst` may hold anything. Decodes on the calling thread only. */
 VARNQ27_API size_t varnq27_decompress(void* dst, size_t dst_capacity, const void* src, size_t src_size);
+
+/*! varnq27_decompress_threads() :
+ *  The same, decoding up to `threads` blocks at once (0: one per core, as
+ *  the threads field of varnq27_params). The result is the same whatever
+ *  the count; VARNQ27_ERROR_BAD_PARAMETER if `threads` is negative. */
+VARNQ27_API size_t varnq27_decompress_threads(void* dst, size_t dst_capacity, const void* src, size_t src_size,
+                                              int threads);
 
 /*-*************************************
  *  Block-level interface, for callers that stream

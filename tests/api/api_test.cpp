@@ -345,10 +345,15 @@ TEST(Api, ConcurrentCallsGiveTheSameBytes)
         EXPECT_EQ(da, a);
         EXPECT_EQ(db, b);
     }
+    Bytes back(a.size(), '\0');
     for (int threads : {0, 2, 7}) {
         const varnq27_params p = paramsOf(modes[0], 4000, threads);
         EXPECT_EQ(compress(a, &p), aloneA) << threads;
+        EXPECT_EQ(varnq27_decompress_threads(&back[0], back.size(), aloneA.data(), aloneA.size(), threads), a.size());
+        EXPECT_EQ(back, a) << threads;
     }
+    EXPECT_EQ(codeOf(varnq27_decompress_threads(&back[0], back.size(), aloneA.data(), aloneA.size(), -1)),
+              VARNQ27_ERROR_BAD_PARAMETER);
 }
 
 TEST(Api, ErrorCodesHaveDistinctNames)
