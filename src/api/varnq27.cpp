@@ -9,7 +9,6 @@
 #include "diag/exception.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
