@@ -162,4 +162,143 @@ BENCHMARK(BM_SuffixArrayFast)->Apply(kinds);
 BENCHMARK(BM_SuffixArrayDoubling)->Apply(kinds);
 BENCHMARK(BM_IbwtPlain)->Apply(kinds);
 
+
+// Distance coding and move-to-front on BWT output of two 10 MiB blocks:
+// "mix10m" (the calgary, canterbury and canterbury-large files concatenated
+// in sorted path order, repeated to 10 MiB) and random bytes.
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "transform/distancecodec.h"
+#include "transform/mtf.h"
+
+namespace {
+
+std::string mixBlock()
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> paths;
+    for (const char* dir : {"calgary", "canterbury", "canterbury-large"}) {
+        const fs::path root = fs::path(VARN_BENCH_CORPUS_DIR) / dir;
+        if (!fs::is_directory(root)) continue;
+        for (const auto& entry : fs::directory_iterator(root))
+            if (entry.is_regular_file()) paths.push_back(entry.path().string());
+    }
+    std::sort(paths.begin(), paths.end());
+    std::string all;
+    for (const std::string& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (all.empty()) all = "The corpus directory was not found; this stands in for mixed files. ";
+    return repeatToBlock(all);
+}
+
+// BWT output of mix10m (kind 0) or of random bytes (kind 1).
+const std::string& codingInput(int kind)
+{
+    static std::map<int, std::string> cache;
+    auto it = cache.find(kind);
+    if (it != cache.end()) return it->second;
+    std::string block = kind == 0 ? mixBlock() : input(random);
+    bwt<char, unsigned>(&block[0], static_cast<unsigned>(block.size()));
+    return cache.emplace(kind, std::move(block)).first->second;
+}
+
+template <class Ranks>
+void BM_DcEncode(benchmark::State& state)
+{
+    const std::string& block = codingInput(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        DistanceCoder<char, unsigned, Ranks> coder(256);
+        coder.encode(block.data(), block.data() + block.size());
+        benchmark::DoNotOptimize(coder.values());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * block.size());
+}
+
+template <class Decoder>
+void BM_DcDecode(benchmark::State& state)
+{
+    const std::string& block = codingInput(static_cast<int>(state.range(0)));
+    const unsigned n = static_cast<unsigned>(block.size());
+    DistanceCoder<char, unsigned> coder(256);
+    coder.encode(block.data(), block.data() + n);
+    const unsigned* values = coder.values() + coder.valuesBegin();
+    const unsigned count = coder.valuesEnd() - coder.valuesBegin();
+    std::string out(n, '\0');
+    for (auto _ : state) {
+        Decoder decoder(256);
+        decoder.start(n);
+        unsigned k = 0;
+        for (; k < count && k < 256; ++k) decoder.feedSymbol(static_cast<char>(k), values[k]);
+        for (unsigned s = k; s < 256; ++s) decoder.feedSymbol(static_cast<char>(s), 0);
+        unsigned produced = 0;
+        auto put = [&](std::pair<char, unsigned> run) {
+            std::memset(&out[produced], static_cast<unsigned char>(run.first), run.second);
+            produced += run.second;
+        };
+        for (; k < count; ++k) put(decoder.decode(values[k]));
+        while (produced < n) put(decoder.decodeEnding());
+        benchmark::DoNotOptimize(out.data());
+    }
+    if (out != block) state.SkipWithError("distance decoding did not restore the block");
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * n);
+}
+
+template <class Coder>
+void BM_MtfEncode(benchmark::State& state)
+{
+    const std::string& block = codingInput(static_cast<int>(state.range(0)));
+    std::string ranks(block.size(), '\0');
+    for (auto _ : state) {
+        Coder coder(256);
+        for (std::size_t i = 0; i < block.size(); ++i)
+            ranks[i] = static_cast<char>(coder.encode(static_cast<unsigned char>(block[i])));
+        benchmark::DoNotOptimize(ranks.data());
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * block.size());
+}
+
+template <class Decoder>
+void BM_MtfDecode(benchmark::State& state)
+{
+    const std::string& block = codingInput(static_cast<int>(state.range(0)));
+    std::string ranks(block.size(), '\0');
+    {
+        MTFCoder<unsigned char> coder(256);
+        for (std::size_t i = 0; i < block.size(); ++i)
+            ranks[i] = static_cast<char>(coder.encode(static_cast<unsigned char>(block[i])));
+    }
+    std::string out(block.size(), '\0');
+    for (auto _ : state) {
+        Decoder decoder(256);
+        for (std::size_t i = 0; i < block.size(); ++i)
+            out[i] = static_cast<char>(decoder.decode(static_cast<unsigned char>(ranks[i])));
+        benchmark::DoNotOptimize(out.data());
+    }
+    if (out != block) state.SkipWithError("move-to-front decoding did not restore the block");
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * block.size());
+}
+
+void codingKinds(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("mix0_random1");
+    for (int kind : {0, 1}) b->Arg(kind);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+// Each fast version next to the plain one it replaced.
+BENCHMARK_TEMPLATE(BM_DcEncode, distancecoding::RecencyList)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_DcEncode, distancecoding::RecencyRanks)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_DcDecode, DistanceDecoder<char, unsigned>)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_DcDecode, PlainDistanceDecoder<char, unsigned>)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_MtfEncode, MTFCoder<unsigned char>)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_MtfEncode, MTFCoder<unsigned char, false>)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_MtfDecode, MTFDecoder<unsigned char>)->Apply(codingKinds);
+BENCHMARK_TEMPLATE(BM_MtfDecode, MTFDecoder<unsigned char, false>)->Apply(codingKinds);
+
 BENCHMARK_MAIN();

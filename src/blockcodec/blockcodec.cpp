@@ -123,7 +123,7 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
 }
 
 void decodeBlock(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
-                 unsigned size, BlockObserver* observer)
+                 unsigned size, BlockObserver* observer, unsigned threads)
 {
     require(isSupported(settings), "Unsupported compression method.");
     require(size > 0 && size <= maxBlockSize, "Wrong block size in packed file (this may also mean some other error).");
@@ -136,7 +136,7 @@ void decodeBlock(const BlockSettings& settings, const unsigned char* payload, st
     stages::Decoded decoded{};
     const char* label = nullptr;
     if (settings.method == methodDC) {
-        decoded = stages::decodeDistances(bits, work.get(), size, observer);
+        decoded = stages::decodeDistances(bits, work.get(), size, observer, threads);
         label = "   iDC + adaptive arithmetic time: ";
     } else if (settings.coderType == coderAdaptive) {
         decoded = stages::decodeMTFAdaptive(bits, work.get(), size, zeroRuns, observer);
@@ -150,7 +150,7 @@ void decodeBlock(const BlockSettings& settings, const unsigned char* payload, st
 
     if (observer) observer->stageStarted(BlockStage::inverseBwt);
     const long ibwtStart = stages::tick(observer);
-    ibwt<char>(out, work.get(), size, decoded.primary);
+    ibwt<char>(out, work.get(), size, decoded.primary, threads);
     const long ibwtEnd = stages::tick(observer);
     work.reset();
     const long blockEnd = stages::tick(observer);

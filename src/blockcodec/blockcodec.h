@@ -43,6 +43,7 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
 // Decodes the `payloadSize` bytes at `payload` (exactly one payload, nothing
 // after it) into the `size` bytes at `out`. Throws Exception on unsupported
 // settings and on a corrupt payload, without writing outside `out`; `out`
-// may then hold anything.
+// may then hold anything. With `threads` > 1 stages of the block overlap or
+// share their work between that many threads; the result is the same.
 void decodeBlock(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
-                 unsigned size, BlockObserver* observer = nullptr);
+                 unsigned size, BlockObserver* observer = nullptr, unsigned threads = 1);

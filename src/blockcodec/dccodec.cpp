@@ -4,10 +4,13 @@
 
 #include "blockcodec/dcmodel.h"
 #include "blockcodec/stages.h"
+#include "blockcodec/valuepipe.h"
 #include "diag/exception.h"
 #include "transform/distancecodec.h"
 
 #include <cstring>
+#include <memory>
+#include <system_error>
 #include <string>
 
 const DCBucket AACodecBaseForDC::dtab[AACodecBaseForDC::bucketCount] = {
@@ -53,7 +56,8 @@ void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserve
     times.add("   Adaptive arithmetic time: ", t2, t3);
 }
 
-Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, BlockObserver* observer)
+Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, BlockObserver* observer,
+                        unsigned threads)
 {
     AADecoderForDC decoder(size, &bits);
     if (observer) {
@@ -74,10 +78,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
 
     DistanceDecoder<char, unsigned> idc(256);
     idc.start(size);
-    unsigned k = 0;
-    for (; k < count && k <= 255; ++k) idc.feedSymbol(static_cast<char>(k), decoder.decode());
-    for (unsigned s = k; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
-
+    const unsigned headerValues = count < 256 ? count : 256;
     // The distance decoder only hands out runs inside the block; the check
     // here keeps the writes safe on its own.
     unsigned produced = 0;
@@ -86,7 +87,37 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
         std::memset(work + produced, static_cast<unsigned char>(run.first), run.second);
         produced += run.second;
     };
-    for (; k < count; ++k) append(idc.decode(decoder.decode()));
+    // Values 0-255 give each symbol's first position; the rest are runs.
+    unsigned k = 0;
+    auto consume = [&](unsigned value) {
+        if (k < headerValues) {
+            idc.feedSymbol(static_cast<char>(k), value);
+            if (++k == headerValues)
+                for (unsigned s = k; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
+        } else {
+            append(idc.decode(value));
+        }
+    };
+    if (headerValues == 0)
+        for (unsigned s = 0; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
+
+    std::unique_ptr<ValuePipe> pipe;
+    if (threads > 1 && count > ValuePipe::batch) {
+        try {
+            // The arithmetic decoding runs ahead on a thread of its own.
+            pipe.reset(new ValuePipe(count, [&decoder](unsigned* out, unsigned n) {
+                for (unsigned i = 0; i < n; ++i) out[i] = decoder.decode();
+            }));
+        } catch (const std::system_error&) {
+            // No thread to be had: decode on this one.
+        }
+    }
+    if (pipe) {
+        pipe->take(count, consume);
+        pipe->finish();
+    } else {
+        for (unsigned i = 0; i < count; ++i) consume(decoder.decode());
+    }
     while (produced < size) append(idc.decodeEnding());
     return {primary, decoder.lastFlushBit()};
 }

@@ -67,7 +67,9 @@ struct Decoded {
 
 // Decoders: read the primary index and the code from `bits` and rebuild the
 // transformed block in `work`. Throw Exception on corrupt data.
-Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, BlockObserver* observer);
+// With `threads` > 1 the arithmetic decoding runs on a thread of its own.
+Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, BlockObserver* observer,
+                        unsigned threads = 1);
 Decoded decodeMTFAdaptive(PayloadInBitStream& bits, char* work, unsigned size, bool zeroRuns,
                           BlockObserver* observer);
 Decoded decodeMTFStatic(PayloadInBitStream& bits, char* work, unsigned size, bool zeroRuns,

@@ -2,13 +2,14 @@
 
 #include "container/blockpipeline.h"
 #include "container/format.h"
+#include "container/inputfile.h"
+#include "container/outputfile.h"
 #include "diag/exception.h"
 #include "diag/timing.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -63,52 +64,6 @@ BlockSettings checkedSettings(const BlockHeader& header)
         throw Exception("Unsupported compression method.");
     }
     return BlockSettings{header.method, header.coderType};
-}
-
-class FileSource : public ByteSource {
-public:
-    FileSource(std::ifstream& in, const std::string& name, unsigned long long size)
-        : in_(in), name_(name), remaining_(size)
-    {
-    }
-    std::size_t read(void* dst, std::size_t n) override
-    {
-        in_.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
-        const std::size_t got = static_cast<std::size_t>(in_.gcount());
-        require(got == n || !in_.bad(), "Unable to read input file: " + name_);
-        remaining_ -= std::min<unsigned long long>(remaining_, got);
-        return got;
-    }
-    long long remaining() const override { return static_cast<long long>(remaining_); }
-
-private:
-    std::ifstream& in_;
-    const std::string& name_;
-    unsigned long long remaining_;
-};
-
-class FileSink : public ByteSink {
-public:
-    FileSink(std::ofstream& out, const std::string& name) : out_(out), name_(name) {}
-    void write(const void* src, std::size_t n) override
-    {
-        out_.write(static_cast<const char*>(src), static_cast<std::streamsize>(n));
-        require(out_.good(), "Unable to write output file: " + name_);
-    }
-
-private:
-    std::ofstream& out_;
-    const std::string& name_;
-};
-
-// Size of an open input by seeking to its end; the stream is left at 0.
-std::streamoff sizeOf(std::ifstream& in, const std::string& name)
-{
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    require(end >= 0, "Unable to read input file: " + name);
-    in.seekg(0, std::ios::beg);
-    return end;
 }
 
 } // namespace
@@ -237,6 +192,8 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     result.consumed = fileHeaderSize;
     const unsigned uncompressedSize = loadLE32(fileHeader + 8);
 
+    // Threads inside a block report to the observer from one thread only.
+    const unsigned allThreads = threadsFor(threads, uncompressedSize, nullptr);
     unsigned done = 0;
     unsigned number = 0;
     auto take = [&](UnpackJob& job) {
@@ -279,7 +236,10 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     };
     auto work = [&](UnpackJob& job) {
         job.block.resize(job.size);
-        decodeBlock(job.settings, job.payload.data(), job.payload.size(), job.block.data(), job.size, observer);
+        // A file of one block gets every thread inside that block.
+        const unsigned inside = job.size == uncompressedSize ? allThreads : 1;
+        decodeBlock(job.settings, job.payload.data(), job.payload.size(), job.block.data(), job.size, observer,
+                    inside);
     };
     auto put = [&](UnpackJob& job) {
         out.write(job.block.data(), job.size);
@@ -287,7 +247,7 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     };
     // The number of blocks is not known before they are read; the workers
     // simply find none left.
-    runBlocks<UnpackJob>(threadsFor(threads, uncompressedSize, observer), take, work, put);
+    runBlocks<UnpackJob>(observer != nullptr ? 1 : allThreads, take, work, put);
     result.trailingBytes = drain(in);
     return result;
 }
@@ -300,28 +260,19 @@ unsigned packFile(const char* inName, const char* outName, const PackSettings& s
     const std::string outFile = outName;
     if (verbose) std::cout << "Opening input file: " << inFile << std::endl;
 
-    std::ifstream in(inFile, std::ios::binary);
-    require(in.is_open(), "Unable to open input file: " + inFile);
-    // The size is taken before the output is created so that input the
-    // 32-bit header cannot describe leaves nothing behind.
-    const std::streamoff end = sizeOf(in, inFile);
-    require(static_cast<std::uint64_t>(end) <= 0xFFFFFFFFu,
-            "Input file is too large: " + inFile + " has " + std::to_string(end) +
-                " bytes, the compressed format holds at most 4294967295.");
-    const unsigned inputSize = static_cast<unsigned>(end);
-
-    std::ofstream out(outFile, std::ios::binary | std::ios::trunc);
-    require(out.is_open(), "Unable to open output file: " + outFile);
+    // The input is checked before the output is created, so that an input
+    // the 32-bit header cannot describe leaves nothing behind.
+    InputFile in(inFile);
+    require(in.size() <= 0xFFFFFFFFu, "Input file is too large: " + inFile + " has " + std::to_string(in.size()) +
+                                          " bytes, the compressed format holds at most 4294967295.");
+    const unsigned inputSize = static_cast<unsigned>(in.size());
+    OutputFile out(outFile);
     require(inputSize != 0, "Cannot compress empty file (file size is 0)");
     if (verbose) std::cout << "Input file size: " << inputSize << std::endl;
 
-    FileSource source(in, inFile, inputSize);
-    FileSink sink(out, outFile);
-    const unsigned long long compressedSize = compressStream(source, inputSize, sink, settings, inFile, observer);
-    in.close();
-    // Closing writes what is still buffered: a full disk may show only here.
-    out.close();
-    require(out.good(), "Unable to write output file: " + outFile);
+    const unsigned long long compressedSize = compressStream(in, inputSize, out, settings, inFile, observer);
+    // The output appears under its name only now, whole.
+    out.commit();
     const long finish = clockMillis();
 
     const double saving = (static_cast<double>(inputSize) - static_cast<double>(compressedSize)) * 100 / inputSize;
@@ -341,22 +292,13 @@ void unpackFile(const char* inName, const char* outName, ContainerObserver* obse
     const std::string outFile = outName;
     if (verbose) std::cout << "Opening input file: " << inFile << std::endl;
 
-    std::ifstream in(inFile, std::ios::binary);
-    require(in.is_open(), "Unable to open input file: " + inFile);
-    std::ofstream out(outFile, std::ios::binary | std::ios::trunc);
-    require(out.is_open(), "Unable to open output file: " + outFile);
-    const std::streamoff fileSize = sizeOf(in, inFile);
-
-    FileSource source(in, inFile, static_cast<unsigned long long>(fileSize));
-    FileSink sink(out, outFile);
-    const ExtractResult result = extractStream(source, sink, inFile, observer, threads);
+    InputFile in(inFile);
+    OutputFile out(outFile);
+    const ExtractResult result = extractStream(in, out, inFile, observer, threads);
     if (result.trailingBytes != 0)
         std::cout << "WARNING: " << result.trailingBytes << " bytes after the last block of " << inFile
                   << " were ignored." << std::endl;
-    out.flush();
-    require(out.good(), "Unable to write output file: " + outFile);
+    out.commit();
     const long finish = clockMillis();
     printTime(std::cout, "Decompression time: ", start, finish);
-    out.close();
-    require(out.good(), "Unable to write output file: " + outFile);
 }

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,37 @@ struct NamedFile {
     std::string name;
 };
 
+// The named files with their identity keys, sorted by key (then by position)
+// so that the files sharing one are found by a search, not by comparing
+// every pair.
+struct NamedFileIndex {
+    // `named` is in command-line order.
+    explicit NamedFileIndex(const std::vector<NamedFile>& named) : files(named)
+    {
+        for (const NamedFile& f : files) keys.push_back(fileKey(f.name));
+        for (std::size_t i = 0; i < files.size(); ++i) sorted.push_back({keys[i], i});
+        std::sort(sorted.begin(), sorted.end());
+    }
+
+    // The first named file, in command-line order, that is the same file as
+    // the value at `argIndex` without being that argument; null if none.
+    const NamedFile* otherWithSameFile(int argIndex) const
+    {
+        auto own = std::lower_bound(files.begin(), files.end(), argIndex,
+                                    [](const NamedFile& f, int index) { return f.argIndex < index; });
+        if (own == files.end() || own->argIndex != argIndex) return nullptr;
+        const FileKey& key = keys[static_cast<std::size_t>(own - files.begin())];
+        auto it = std::lower_bound(sorted.begin(), sorted.end(), std::make_pair(key, std::size_t(0)));
+        for (; it != sorted.end() && it->first == key; ++it)
+            if (files[it->second].argIndex != argIndex) return &files[it->second];
+        return nullptr;
+    }
+
+    std::vector<NamedFile> files;
+    std::vector<FileKey> keys;                             // parallel to files
+    std::vector<std::pair<FileKey, std::size_t>> sorted;  // key, position in files
+};
+
 // Every argument that names a file: values of the file-name options and the
 // arguments that are no option (the input, or invalid parameters the scan
 // rejects later). Collected before anything is opened, so a dump file can be
@@ -167,14 +199,13 @@ std::vector<NamedFile> namedFiles(int argc, char** argv)
     return files;
 }
 
-void openDump(const OptionSpec& o, int valueIndex, const std::string& name, const std::vector<NamedFile>& named)
+void openDump(const OptionSpec& o, int valueIndex, const std::string& name, const NamedFileIndex& named)
 {
     // Opening truncates, so the check comes first: a dump must never empty
     // the input or any other file the run reads or writes.
-    for (const NamedFile& other : named)
-        require(other.argIndex == valueIndex || !sameFile(name, other.name),
-                "Dump file " + name + " (" + o.name + ") is the same file as " + other.name +
-                    ", also named on the command line");
+    if (const NamedFile* other = named.otherWithSameFile(valueIndex))
+        throw Exception("Dump file " + name + " (" + o.name + ") is the same file as " + other->name +
+                        ", also named on the command line");
 
     // A repeated option moves its dump to the new file; the earlier file
     // stays as created.
@@ -207,15 +238,30 @@ void checkDistinctFiles(const std::vector<RunFile>& dumps)
     if (compress && test) files.push_back({"test file", testfilename});
     files.insert(files.end(), dumps.begin(), dumps.end());
 
-    for (std::size_t w = 1; w < files.size(); ++w)
-        for (std::size_t f = 0; f < w; ++f) {
-            if (files[w].name.empty() || files[f].name.empty()) continue;
-            std::string role = files[w].role;
-            role[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(role[0])));
-            require(!sameFile(files[w].name, files[f].name),
-                    role + " " + files[w].name + " is the same file as the " + files[f].role + " " +
-                        files[f].name);
-        }
+    auto capitalised = [](std::string role) {
+        role[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(role[0])));
+        return role;
+    };
+    // Each file is compared with the first earlier one of the same key, so
+    // the pair reported is the one a scan of all earlier files would meet
+    // first.
+    std::map<FileKey, std::size_t> first;
+    for (std::size_t w = 0; w < files.size(); ++w) {
+        if (files[w].name.empty()) continue;
+        const auto [it, isNew] = first.emplace(fileKey(files[w].name), w);
+        const RunFile& f = files[it->second];
+        if (!isNew)
+            throw Exception(capitalised(files[w].role) + " " + files[w].name + " is the same file as the " + f.role +
+                            " " + f.name);
+    }
+
+    // The output and the test file may not be where the messages go.
+    for (const RunFile& f : files) {
+        if (f.role != std::string("output file") && f.role != std::string("test file")) continue;
+        const std::string stream = standardStreamOf(f.name);
+        require(stream.empty(), capitalised(f.role) + " " + f.name + " is the same file as the " + stream +
+                                    ", where the program prints its messages");
+    }
 }
 
 } // namespace
@@ -252,7 +298,7 @@ bool parseCommandLineParams(int argc, char** argv)
         return false;
     }
 
-    const std::vector<NamedFile> named = namedFiles(argc, argv);
+    const NamedFileIndex named(namedFiles(argc, argv));
     std::vector<RunFile> dumps;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

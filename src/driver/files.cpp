@@ -1,9 +1,14 @@
 #include "files.h"
 
+#include "container/outputfile.h"
+
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -45,24 +50,52 @@ bool equalFiles(const std::string& first, const std::string& second)
     return true;
 }
 
-bool sameFile(const std::string& a, const std::string& b)
+bool FileKey::operator==(const FileKey& o) const
+{
+    return exists == o.exists && device == o.device && inode == o.inode && path == o.path;
+}
+
+bool FileKey::operator<(const FileKey& o) const
+{
+    return std::tie(exists, device, inode, path) < std::tie(o.exists, o.device, o.inode, o.path);
+}
+
+FileKey fileKey(const std::string& name)
 {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    bool aExists = fs::exists(a, ec);
-    bool bExists = fs::exists(b, ec);
-    if (aExists && bExists) {
-        bool same = fs::equivalent(a, b, ec);
-        return !ec && same;
+    FileKey key;
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0) {
+        key.exists = true;
+        key.device = static_cast<unsigned long long>(st.st_dev);
+        key.inode = static_cast<unsigned long long>(st.st_ino);
+        return key;
     }
-    if (aExists != bExists) return false;
+    // Where a write would create the file: the end of a chain of links, in
+    // a directory whose own links are resolved by weakly_canonical.
+    // Made absolute first: weakly_canonical leaves a relative name with no
+    // existing prefix ("o", unlike "./o") relative.
+    std::error_code err;
+    const fs::path target = fs::absolute(resolveLinks(name), err);
+    fs::path p = fs::weakly_canonical(target, err);
+    if (err) p = target.lexically_normal();
+    key.path = p.string();
+    return key;
+}
 
-    // Neither exists yet: compare where they would be created.
-    auto normal = [](const std::string& name) {
-        std::error_code err;
-        fs::path p = fs::weakly_canonical(name, err);
-        if (err) p = fs::absolute(name, err).lexically_normal();
-        return p;
-    };
-    return normal(a) == normal(b);
+bool sameFile(const std::string& a, const std::string& b)
+{
+    return fileKey(a) == fileKey(b);
+}
+
+std::string standardStreamOf(const std::string& name)
+{
+    struct stat file;
+    if (::stat(name.c_str(), &file) != 0 || S_ISCHR(file.st_mode)) return "";
+    const std::pair<int, const char*> streams[] = {{1, "standard output"}, {2, "standard error"}};
+    for (const auto& [fd, what] : streams) {
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino) return what;
+    }
+    return "";
 }

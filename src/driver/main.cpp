@@ -4,6 +4,7 @@
 // error stream and status -1.
 
 #include "container/container.h"
+#include "container/outputfile.h"
 #include "diag/exception.h"
 #include "driver/cmdline.h"
 #include "driver/files.h"
@@ -32,6 +33,7 @@ void pauseConsole()
 
 int main(int argc, char** argv)
 {
+    installCleanupHandlers();
     try {
         if (!parseCommandLineParams(argc, argv)) return 0;
         // -h with neither -c nor -e: the help text was all that was asked for.

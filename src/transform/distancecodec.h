@@ -9,6 +9,7 @@
 // removed. DistanceDecoder rebuilds the block run by run from that sequence.
 
 #include "diag/exception.h"
+#include "transform/mtf.h"
 
 #include <algorithm>
 #include <cassert>
@@ -19,6 +20,10 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace distancecoding {
 
@@ -43,6 +48,15 @@ public:
     {
         assert(stampOf_[symbol] != 0);
         return live_ - prefix(stampOf_[symbol]);
+    }
+
+    // touch() returning what newerThan() gave before it; 0 for a symbol
+    // not touched before.
+    unsigned touchRank(unsigned symbol)
+    {
+        const unsigned newer = stampOf_[symbol] != 0 ? newerThan(symbol) : 0;
+        touch(symbol);
+        return newer;
     }
 
     void touch(unsigned symbol)
@@ -116,10 +130,70 @@ private:
     unsigned live_ = 0;               // symbols touched at least once
 };
 
+// The same ranks for byte symbols from a move-to-front list of all 256
+// values: the touched ones in recency order, most recent first, then the
+// untouched ones. The rank of a touched symbol is its place in the list.
+// Searching and shifting go 16 entries at a time, which beats the tree's
+// logarithmic walks for an alphabet this small.
+class RecencyList {
+public:
+    // The list always holds all 256 byte values, whatever `alphabetSize`.
+    explicit RecencyList(unsigned /*alphabetSize*/)
+    {
+        for (unsigned i = 0; i < 256; ++i) list_[i] = static_cast<unsigned char>(i);
+    }
+
+    unsigned newerThan(unsigned symbol) const
+    {
+        assert(symbol < 256);
+        const unsigned p = find(symbol);
+        assert(p < live_);
+        return p;
+    }
+
+    void touch(unsigned symbol) { touchRank(symbol); }
+
+    // touch() returning what newerThan() gave before it, for a symbol that
+    // was touched before; for a new symbol the result is meaningless.
+    unsigned touchRank(unsigned symbol)
+    {
+        assert(symbol < 256);
+        const unsigned p = mtfdetail::symbolToFront(list_, static_cast<unsigned char>(symbol));
+        if (p >= live_) ++live_;
+        return p;
+    }
+
+    // Recency order of the touched symbols, 1 = least recent; 0 = untouched.
+    // Valid until the next touch().
+    const std::vector<unsigned>& compactOrder()
+    {
+        order_.assign(256, 0);
+        for (unsigned p = 0; p < live_; ++p) order_[list_[p]] = live_ - p;
+        return order_;
+    }
+
+private:
+    unsigned find(unsigned symbol) const
+    {
+        unsigned p = 0;
+        while (list_[p] != symbol) ++p;
+        return p;
+    }
+
+    alignas(16) unsigned char list_[256];
+    unsigned live_ = 0;
+    std::vector<unsigned> order_;
+};
+
+
+// The faster ranks where they apply (byte symbols), the tree otherwise.
+template <typename Symbol>
+using DefaultRanks = std::conditional_t<sizeof(Symbol) == 1, RecencyList, RecencyRanks>;
+
 } // namespace distancecoding
 
 // Turns a block into its distance-coding sequence. One object codes one block.
-template <typename Symbol, typename Count>
+template <typename Symbol, typename Count, typename Ranks = distancecoding::DefaultRanks<Symbol>>
 class DistanceCoder {
 public:
     // `alphabetSize`: number of symbol values (256 for bytes).
@@ -149,8 +223,8 @@ private:
     Count valuesEnd_ = 0;
 };
 
-template <typename Symbol, typename Count>
-void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end)
+template <typename Symbol, typename Count, typename Ranks>
+void DistanceCoder<Symbol, Count, Ranks>::encode(const Symbol* begin, const Symbol* end)
 {
     assert(!values_ && "encode is called once per object");
     const Count n = static_cast<Count>(end - begin);
@@ -164,7 +238,7 @@ void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end
     std::vector<unsigned char> seen(alphabetSize_, 0);
     // Symbols ordered by nextStart are symbols ordered by how recently their
     // run was passed, so "values with nextStart < L" is a recency rank.
-    distancecoding::RecencyRanks ranks(alphabetSize_);
+    Ranks ranks(alphabetSize_);
 
     // Backward pass: run entries are written from the end of `values` down.
     Count w = valuesCapacity_;
@@ -175,6 +249,7 @@ void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end
         Count a = b;
         while (a > 0 && begin[a - 1] == c) --a;
         const unsigned s = static_cast<Unsigned>(c);
+        const unsigned newer = ranks.touchRank(s);
         if (!seen[s]) {
             seen[s] = 1;
             values[--w] = 0;
@@ -182,9 +257,8 @@ void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end
             // Every value with a run start below L has exactly one run start
             // in (b, L): the distinct values between this run and the next.
             const Count L = nextStart[s];
-            values[--w] = (L - b) - ranks.newerThan(s);
+            values[--w] = (L - b) - newer;
         }
-        ranks.touch(s);
         nextStart[s] = a;
         i = a;
     }
@@ -213,23 +287,19 @@ void DistanceCoder<Symbol, Count>::encode(const Symbol* begin, const Symbol* end
     while (valuesEnd_ > valuesBegin_ && values[valuesEnd_ - 1] == 0) --valuesEnd_;
 }
 
-// Rebuilds a block from its distance-coding sequence. One object per block.
-// Calling order: start(n); feedSymbol(s, header entry s) for s = 0..255 in
-// ascending order (0 for entries that were trimmed); decode(entry) for each
-// remaining run entry; decodeEnding() until n symbols have been produced.
-// A sequence that is not the coding of a block of n symbols throws Exception
-// (a run placed at or past n, or no run known where the next one must start);
-// every returned run lies within the block.
+// The first decoder, one table of (position, symbol) entries: the reference
+// that DistanceDecoder below is tested against. Same contract and calling
+// order as DistanceDecoder.
 template <typename Symbol, typename Count>
-class DistanceDecoder {
+class PlainDistanceDecoder {
 public:
     // `capacity`: most run starts known at once, the alphabet size.
-    explicit DistanceDecoder(Count capacity)
+    explicit PlainDistanceDecoder(Count capacity)
         : capacity_(capacity), room_(4 * capacity + 2), buffer_(new Entry[room_])
     {
     }
-    DistanceDecoder(const DistanceDecoder&) = delete;
-    DistanceDecoder& operator=(const DistanceDecoder&) = delete;
+    PlainDistanceDecoder(const PlainDistanceDecoder&) = delete;
+    PlainDistanceDecoder& operator=(const PlainDistanceDecoder&) = delete;
 
     // Sets the block length n.
     void start(Count size) { size_ = size; }
@@ -309,7 +379,7 @@ private:
 };
 
 template <typename Symbol, typename Count>
-void DistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count distance)
+void PlainDistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count distance)
 {
     if (distance == 0) return;
     assert(tabn_ < capacity_ && "at most one header entry per symbol");
@@ -326,7 +396,7 @@ void DistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count distance)
 }
 
 template <typename Symbol, typename Count>
-std::pair<Symbol, Count> DistanceDecoder<Symbol, Count>::decode(Count distance)
+std::pair<Symbol, Count> PlainDistanceDecoder<Symbol, Count>::decode(Count distance)
 {
     if (tabn_ == 0)
         throw Exception("Corrupt distance-coded block: no run is known at position " + std::to_string(pos_) + ".");
@@ -366,6 +436,203 @@ std::pair<Symbol, Count> DistanceDecoder<Symbol, Count>::decode(Count distance)
         t = tab();
         std::memmove(t + i + 1, t + i, (tabn_ - i) * sizeof(Entry));
         t[i] = Entry{target, symbol};
+        ++head_;
+    }
+    return {symbol, length};
+}
+
+// Rebuilds a block from its distance-coding sequence. One object per block.
+// Calling order: start(n); feedSymbol(s, header entry s) for s = 0..255 in
+// ascending order (0 for entries that were trimmed); decode(entry) for each
+// remaining run entry; decodeEnding() until n symbols have been produced.
+// A sequence that is not the coding of a block of n symbols throws Exception
+// (a run placed at or past n, or no run known where the next one must start);
+// every returned run lies within the block. The table of known run starts
+// keeps positions and symbols in two arrays, so that the searches read only
+// positions and an insertion moves 4 + 1 bytes per entry rather than a
+// padded 8; results and exceptions are PlainDistanceDecoder's for every
+// input.
+template <typename Symbol, typename Count>
+class DistanceDecoder {
+public:
+    // `capacity`: most run starts known at once, the alphabet size.
+    explicit DistanceDecoder(Count capacity)
+        : capacity_(capacity), room_(4 * capacity + 2), pos_(new Count[room_]), symbol_(new Symbol[room_])
+    {
+    }
+    DistanceDecoder(const DistanceDecoder&) = delete;
+    DistanceDecoder& operator=(const DistanceDecoder&) = delete;
+
+    // Sets the block length n.
+    void start(Count size) { size_ = size; }
+
+    // Consumes the header entry of `symbol`: a non-zero `distance` d places
+    // its first run at the d-th position not taken by an earlier symbol.
+    void feedSymbol(Symbol symbol, Count distance);
+
+    // Produces the next run as (symbol, length) and consumes its run entry: a
+    // non-zero `distance` d places the symbol's next run at the d-th position
+    // after this run that is not already known.
+    std::pair<Symbol, Count> decode(Count distance);
+
+    // Produces the next run once the sequence is exhausted; same as decode(0).
+    std::pair<Symbol, Count> decodeEnding() { return decode(0); }
+
+private:
+    void requireInside(bool inside) const
+    {
+        if (!inside)
+            throw Exception("Corrupt distance-coded block: a run would start past the end of a block of " +
+                            std::to_string(size_) + " bytes.");
+    }
+
+    Count* positions() const { return pos_.get() + head_; }
+    Symbol* symbols() const { return symbol_.get() + head_; }
+
+    // As PlainDistanceDecoder::skipKnown: the first entry from `from` on
+    // that the walk towards `target` does not pass. Past a short linear look,
+    // the passed entries are counted rather than bisected: first every 16th
+    // entry, then the 16 entries of the block where the walk stops. The loads
+    // of each count are independent of one another, where a bisection's
+    // depend each on the last.
+    Count skipKnown(Count from, Count target) const
+    {
+        const Count* t = positions();
+        const Count key = target - from;
+        Count i = from;
+        for (const Count linearEnd = std::min<Count>(tabn_, from + 8); i < linearEnd; ++i)
+            if (t[i] - i > key) return i;
+        // Passed entries form a prefix, so the counts find where it ends.
+        Count blocks = 0;
+        for (Count probe = i + 15; probe < tabn_; probe += 16) blocks += t[probe] - probe <= key ? 1 : 0;
+        i += 16 * blocks;
+#if defined(__SSE2__)
+        if constexpr (sizeof(Count) == 4) {
+            if (tabn_ - i >= 16) return i + passedInBlock(t + i, key + i);
+        }
+#endif
+        const Count end = std::min<Count>(tabn_, i + 16);
+        Count passed = 0;
+        for (Count q = i; q < end; ++q) passed += t[q] - q <= key ? 1 : 0;
+        return i + passed;
+    }
+
+#if defined(__SSE2__)
+    // Of the 16 positions p[0..15], how many have p[q] - q <= bound, that is
+    // p[q] <= bound + q; compared as signed numbers after flipping the top
+    // bit, as SSE2 has no unsigned comparison. bound + 15 does not wrap: it
+    // is below the block end plus the table length.
+    static Count passedInBlock(const Count* p, Count bound)
+    {
+        const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+        const __m128i limit = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(bound)), flip);
+        unsigned mask = 0;
+        for (unsigned k = 0; k < 4; ++k) {
+            const __m128i steps = _mm_set_epi32(4 * k + 3, 4 * k + 2, 4 * k + 1, 4 * k);
+            const __m128i v = _mm_xor_si128(
+                _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * k)), steps), flip);
+            mask |= static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(v, limit)))) << (4 * k);
+        }
+        // The entries past `bound + q` are the ones not passed.
+        return 16 - static_cast<Count>(__builtin_popcount(mask));
+    }
+#endif
+
+    // Moves entries [from, from + count) of the table by `by` places (-1 or +1).
+    void slide(Count from, Count count, int by)
+    {
+        Count* p = positions() + from;
+        Symbol* s = symbols() + from;
+        if (count <= 4) {
+            // Short slides, the common case after a BWT, without library calls.
+            if (by < 0) {
+                Count* const pd = p - 1;
+                Symbol* const sd = s - 1;
+                for (Count k = 0; k < count; ++k) pd[k] = p[k], sd[k] = s[k];
+            } else {
+                for (Count k = count; k-- > 0;) p[k + 1] = p[k], s[k + 1] = s[k];
+            }
+            return;
+        }
+        std::memmove(p + by, p, count * sizeof(Count));
+        std::memmove(s + by, s, count * sizeof(Symbol));
+    }
+
+    void put(Count i, Count position, Symbol symbol)
+    {
+        positions()[i] = position;
+        symbols()[i] = symbol;
+    }
+
+    // Makes room for one more entry after the last one (see
+    // PlainDistanceDecoder::roomAtEnd).
+    void roomAtEnd()
+    {
+        if (head_ + tabn_ < room_) return;
+        std::memmove(pos_.get(), positions(), tabn_ * sizeof(Count));
+        std::memmove(symbol_.get(), symbols(), tabn_ * sizeof(Symbol));
+        head_ = 0;
+    }
+
+    Count capacity_;
+    Count room_;                       // length of both arrays in entries
+    std::unique_ptr<Count[]> pos_;     // the table lives in [head_, head_ + tabn_)
+    std::unique_ptr<Symbol[]> symbol_; // of both arrays
+    Count head_ = 0;
+    Count tabn_ = 0;                   // known run starts, ascending position
+    Count at_ = 0;                     // start of the next run to hand out
+    Count size_ = 0;
+};
+
+template <typename Symbol, typename Count>
+void DistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count distance)
+{
+    if (distance == 0) return;
+    assert(tabn_ < capacity_ && "at most one header entry per symbol");
+    requireInside(distance <= size_ - at_);
+    const Count i = skipKnown(0, at_ + distance - 1);
+    const Count target = at_ + distance - 1 + i;
+    requireInside(target < size_);
+    roomAtEnd();
+    slide(i, tabn_ - i, +1);
+    put(i, target, symbol);
+    ++tabn_;
+}
+
+template <typename Symbol, typename Count>
+std::pair<Symbol, Count> DistanceDecoder<Symbol, Count>::decode(Count distance)
+{
+    if (tabn_ == 0)
+        throw Exception("Corrupt distance-coded block: no run is known at position " + std::to_string(at_) + ".");
+    const Count* t = positions();
+    if (t[0] != at_)
+        throw Exception("Corrupt distance-coded block: no run starts at position " + std::to_string(at_) + ".");
+
+    const Symbol symbol = symbols()[0];
+    if (tabn_ == 1) {
+        tabn_ = 0;
+        return {symbol, size_ - at_};
+    }
+    const Count length = t[1] - t[0];
+    at_ = t[1];
+
+    if (distance == 0) {
+        ++head_;
+        --tabn_;
+        return {symbol, length};
+    }
+
+    requireInside(distance < size_ - at_);
+    const Count i = skipKnown(2, at_ + distance);
+    const Count target = at_ + distance + (i - 2);
+    requireInside(target < size_);
+    if (i - 1 <= tabn_ - i) {
+        slide(1, i - 1, -1);
+        put(i - 1, target, symbol);
+    } else {
+        roomAtEnd();
+        slide(i, tabn_ - i, +1);
+        put(i, target, symbol);
         ++head_;
     }
     return {symbol, length};

@@ -1,10 +1,13 @@
 #include "transform/ibwt.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "diag/exception.h"
@@ -17,6 +20,13 @@ void requirePrimaryInside(unsigned size, unsigned primary)
     // access is in bounds once it is below size (see the walks below).
     require(primary < size, "primary index " + std::to_string(primary) +
                                 " is outside a block of " + std::to_string(size) + " bytes");
+}
+
+// The walk from the anchor came back to it after `cycle` of `size` rows.
+[[noreturn]] void throwShortCycle(unsigned cycle, unsigned size)
+{
+    throw Exception("Corrupt block: the inverse BWT closes a cycle after " + std::to_string(cycle) + " of " +
+                    std::to_string(size) + " bytes.");
 }
 
 // Packed rows: the next row of the walk in the top 24 bits, the row's byte in
@@ -63,17 +73,22 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary)
     // (one-byte) suffix. occurrence[p] is below the count of byte in[p], so
     // counts[c] + occurrence[p] < counts[c + 1] <= size: p never leaves the
     // block.
+    // The rows form cycles whatever the input, and a real transform has one
+    // cycle through all of them: a walk back at the anchor before size steps
+    // is a block no forward transform made.
     out[size - 1] = in[primary];
-    unsigned p = counts[bytes[primary]];
+    const unsigned anchor = counts[bytes[primary]];
+    unsigned p = anchor;
     for (unsigned k = size - 1; k-- > 0;) {
         const unsigned char ch = bytes[p];
         out[k] = static_cast<CharT>(ch);
         p = counts[ch] + occurrence[p];
+        if (p == anchor) throwShortCycle(size - 1 - k, size);
     }
 }
 
 template <class CharT>
-void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts)
+void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads)
 {
     if (size == 0) return;
     requirePrimaryInside(size, primary);
@@ -130,8 +145,10 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     std::unique_ptr<unsigned char[]> pool(new unsigned char[static_cast<std::size_t>(chunkCount) * chunkBytes]);
     std::vector<unsigned> nextChunk(chunkCount);
     std::vector<unsigned> firstChunk(pieces), pieceLength(pieces), following(pieces);
-    unsigned chunksUsed = 0;
-
+    // Chunks are handed out from one counter, so walks on several threads
+    // can share the pool; everything else a walk writes belongs to its own
+    // piece or chunk.
+    std::atomic<unsigned> chunksUsed{0};
     struct Walk {
         std::uint32_t entry;  // packed entry of the current row
         unsigned piece;
@@ -141,8 +158,8 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         unsigned char* chunkEnd;
     };
     const auto takeChunk = [&](Walk& w) {
-        assert(chunksUsed < chunkCount);
-        w.chunk = chunksUsed++;
+        w.chunk = chunksUsed.fetch_add(1, std::memory_order_relaxed);
+        assert(w.chunk < chunkCount);
         w.write = pool.get() + static_cast<std::size_t>(w.chunk) * chunkBytes;
         w.chunkEnd = w.write + chunkBytes;
     };
@@ -153,47 +170,79 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         takeChunk(w);
         firstChunk[piece] = w.chunk;
     };
-
-    Walk walks[walksInFlight];
-    unsigned active = 0;
-    unsigned launched = 0;
-    while (active < walksInFlight && launched < pieces) launch(walks[active++], launched++);
-    // One step of every walk in flight per round, so their loads of the
-    // next row are in flight together.
-    while (active != 0) {
-        for (unsigned a = 0; a < active;) {
-            Walk& w = walks[a];
-            if (w.write == w.chunkEnd) {
-                const unsigned previous = w.chunk;
-                takeChunk(w);
-                nextChunk[previous] = w.chunk;
-            }
-            *w.write++ = static_cast<unsigned char>(w.entry);
-            ++w.length;
-            const unsigned next = w.entry >> 8;
-            w.entry = row[next];
-            if (w.entry != startMark) {
-                ++a;
-                continue;
-            }
-            pieceLength[w.piece] = w.length;
-            following[w.piece] = indexOfStart(next);
-            if (launched < pieces) {
-                launch(w, launched++);
-                ++a;
-            } else {
-                w = walks[--active];
+    // Walks the pieces [begin, end).
+    const auto walkPieces = [&](unsigned begin, unsigned end) {
+        Walk walks[walksInFlight];
+        unsigned active = 0;
+        unsigned launched = begin;
+        while (active < walksInFlight && launched < end) launch(walks[active++], launched++);
+        // One step of every walk in flight per round, so their loads of the
+        // next row are in flight together.
+        while (active != 0) {
+            for (unsigned a = 0; a < active;) {
+                Walk& w = walks[a];
+                if (w.write == w.chunkEnd) {
+                    const unsigned previous = w.chunk;
+                    takeChunk(w);
+                    nextChunk[previous] = w.chunk;
+                }
+                *w.write++ = static_cast<unsigned char>(w.entry);
+                ++w.length;
+                const unsigned next = w.entry >> 8;
+                w.entry = row[next];
+                if (w.entry != startMark) {
+                    ++a;
+                    continue;
+                }
+                pieceLength[w.piece] = w.length;
+                following[w.piece] = indexOfStart(next);
+                if (launched < end) {
+                    launch(w, launched++);
+                    ++a;
+                } else {
+                    w = walks[--active];
+                }
             }
         }
+    };
+    // The pieces split evenly between the threads; a thread that cannot be
+    // started leaves its share to this one.
+    const unsigned shares = std::max(1u, std::min(threads, pieces));
+    std::vector<std::thread> helpers;
+    unsigned mine = shares;
+    for (unsigned t = 1; t < shares; ++t) {
+        const unsigned begin = static_cast<unsigned>(std::uint64_t(pieces) * t / shares);
+        const unsigned end = static_cast<unsigned>(std::uint64_t(pieces) * (t + 1) / shares);
+        try {
+            helpers.emplace_back(walkPieces, begin, end);
+        } catch (const std::system_error&) {
+            mine = t;
+            break;
+        }
     }
+    walkPieces(0, static_cast<unsigned>(std::uint64_t(pieces) * 1 / shares));
+    for (unsigned t = mine; t < shares; ++t)
+        walkPieces(static_cast<unsigned>(std::uint64_t(pieces) * t / shares),
+                   static_cast<unsigned>(std::uint64_t(pieces) * (t + 1) / shares));
+    for (std::thread& h : helpers) h.join();
+
+    // The anchor's cycle must take in every row, as in ibwtPlain; checked
+    // before anything is written.
+    const unsigned first = indexOfStart(anchor);
+    unsigned cycle = 0;
+    unsigned piece = first;
+    do {
+        cycle += pieceLength[piece];
+        piece = following[piece];
+    } while (piece != first);
+    if (cycle != size) throwShortCycle(cycle, size);
 
     // Join the pieces from the anchor's on, filling out from its end. Byte
     // size - 1 is the primary row's, as in ibwtPlain.
     out[size - 1] = in[primary];
     const unsigned wanted = size - 1;
     unsigned done = 0;
-    const unsigned first = indexOfStart(anchor);
-    unsigned piece = first;
+    piece = first;
     do {
         unsigned left = pieceLength[piece];
         unsigned chunk = firstChunk[piece];
@@ -206,15 +255,11 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
             if (left != 0) chunk = nextChunk[chunk];
         }
         piece = following[piece];
-    } while (piece != first && done < wanted);
-    // A corrupt block can leave the anchor on a cycle shorter than the
-    // block; the plain walk then goes round it again and again.
-    const unsigned cycle = done;
-    for (; done < wanted; ++done) out[wanted - 1 - done] = out[wanted - 1 - (done - cycle)];
+    } while (done < wanted);
 }
 
 template <class CharT>
-void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
+void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads)
 {
     if (size >= packedRowLimit) {
         ibwtPlain(out, in, size, primary);
@@ -222,9 +267,10 @@ void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary)
     }
     // About 8 KiB of block per start, at most 1024 starts: enough pieces to
     // keep the walks in flight busy to the end, and little chunk slack.
-    ibwtChains(out, in, size, primary, std::min(1024u, std::max(1u, size / 8192)));
+    ibwtChains(out, in, size, primary, std::min(1024u, std::max(1u, size / 8192)), threads);
 }
 
-template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary);
+template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned threads);
 template void ibwtPlain<char>(char* out, const char* in, unsigned size, unsigned primary);
-template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts);
+template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts,
+                                unsigned threads);

@@ -166,11 +166,17 @@ TEST_F(MTFPayload, StaticTableWithImpossibleTotalIsRejected)
 
         // At the limit the table is usable. With the whole total on one
         // symbol (rank 255) nothing narrows, so the code is the two flush
-        // bits; every byte decodes to the back of the move-to-front list.
+        // bits; every byte decodes to the back of the move-to-front list,
+        // which only the inverse BWT may refuse as no transform's output.
         std::string atLimit = valid.substr(0, 4 + 2 * n) + '\x02';
         for (unsigned s = 0; s < n; ++s) setFrequency(atLimit, s, 0);
         setFrequency(atLimit, n - 1, 65535);
-        EXPECT_EQ(unpack(mode, atLimit, 11).size(), 11u) << mode.name;
+        try {
+            EXPECT_EQ(unpack(mode, atLimit, 11).size(), 11u) << mode.name;
+        } catch (const Exception& e) {
+            EXPECT_NE(std::string(e.what()).find("the inverse BWT closes a cycle"), std::string::npos)
+                << mode.name << ": " << e.what();
+        }
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <vector>
 
 using testutil::ScratchDir;
 using testutil::writeFile;
@@ -74,4 +76,35 @@ TEST(SameFile, IdentityNotSpelling)
     // Names of files not yet created match by where they would be.
     EXPECT_TRUE(sameFile(dir / "new", (dir.path() / "sub" / ".." / "new").string()));
     EXPECT_FALSE(sameFile(dir / "new", dir / "new2"));
+}
+
+// Identity keys of names relative to the working directory, existing or not.
+TEST(FileKey, LinksAndSpellingsOfOneFile)
+{
+    namespace fs = std::filesystem;
+    ScratchDir dir;
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    writeFile("f", "x");
+    fs::create_hard_link("f", "hard");
+    fs::create_directory("sub");
+    fs::create_symlink("o", "dangling");         // o does not exist
+    fs::create_symlink("dangling", "chain");     // to a dangling link
+    fs::create_symlink("../o", "sub/up");        // relative to the link's folder
+    fs::create_symlink(dir / "o", "absolute");
+    fs::create_symlink("loop2", "loop1");
+    fs::create_symlink("loop1", "loop2");
+
+    const std::vector<std::tuple<std::string, std::string, bool>> cases = {
+        {"f", "./f", true},          {"f", "hard", true},         {"f", "sub/../f", true},
+        {"o", "./o", true},          {"o", "dangling", true},     {"o", "chain", true},
+        {"o", "sub/up", true},       {"o", "absolute", true},     {"chain", dir / "sub/../o", true},
+        {"f", "o", false},           {"dangling", "f", false},    {"o", "sub/o", false},
+        {"loop1", "loop1", true},    {"loop1", "o", false},
+    };
+    for (const auto& [a, b, same] : cases) {
+        EXPECT_EQ(fileKey(a) == fileKey(b), same) << a << " " << b;
+        EXPECT_EQ(fileKey(a) < fileKey(b) || fileKey(b) < fileKey(a), !same) << a << " " << b;
+    }
+    fs::current_path(previous);
 }

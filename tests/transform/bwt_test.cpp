@@ -343,8 +343,13 @@ TEST(Ibwt, ArbitraryInputStaysInBounds)
         const std::size_t size = 1 + trial % 64;
         const std::string in = randomBlock(rng, size, trial % 2 ? 256 : 3, 0);
         std::vector<char> out(size);
-        ibwt<char>(out.data(), in.data(), static_cast<unsigned>(size),
-                   static_cast<unsigned>(rng() % size));
+        // Most such blocks are no transform and are refused; either way no
+        // access leaves the buffers.
+        try {
+            ibwt<char>(out.data(), in.data(), static_cast<unsigned>(size),
+                       static_cast<unsigned>(rng() % size));
+        } catch (const Exception&) {
+        }
     }
 }
 

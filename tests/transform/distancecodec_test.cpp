@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -11,9 +12,10 @@ namespace {
 using Coder = DistanceCoder<char, unsigned>;
 using Decoder = DistanceDecoder<char, unsigned>;
 
+template <class Ranks = distancecoding::DefaultRanks<char>>
 std::vector<unsigned> encodeBlock(const std::string& block)
 {
-    Coder coder(256);
+    DistanceCoder<char, unsigned, Ranks> coder(256);
     coder.encode(block.data(), block.data() + block.size());
     return std::vector<unsigned>(coder.values() + coder.valuesBegin(), coder.values() + coder.valuesEnd());
 }
@@ -189,6 +191,34 @@ TEST(DistanceCoding, FastEncoderMatchesTheDefinitionAndDecodesBack)
     }
 }
 
+// The recency list (the default for bytes) against the stamp tree and the
+// definition, on blocks that push ranks to their ends: every value in turn
+// (rank 255 for each run once all are seen), values in descending order, one
+// value, long runs, and sizes 0, 1 and 2.
+TEST(DistanceCoding, RecencyListMatchesTheStampTree)
+{
+    static_assert(std::is_same<distancecoding::DefaultRanks<char>, distancecoding::RecencyList>::value,
+                  "byte blocks use the list");
+    std::vector<std::string> blocks{"", "a", "\xff", "ab", "\x00\x00", "\xff\x00", std::string(4000, 'q')};
+    std::string up, down, runs;
+    for (int round = 0; round < 5; ++round)
+        for (int v = 0; v < 256; ++v) {
+            up += static_cast<char>(v);
+            down += static_cast<char>(255 - v);
+        }
+    std::mt19937 rng(31);
+    while (runs.size() < 30000) runs.append(1 + rng() % 500, static_cast<char>(rng()));
+    for (const std::string* b : {&up, &down, &runs}) blocks.push_back(*b);
+    for (int i = 0; i < 60; ++i) blocks.push_back(randomBlock(rng, rng() % 5000, 1 + rng() % 256, 1 + rng() % 4));
+    for (const std::string& block : blocks) {
+        SCOPED_TRACE("block of " + std::to_string(block.size()));
+        const std::vector<unsigned> seq = encodeBlock<distancecoding::RecencyList>(block);
+        ASSERT_EQ(seq, encodeBlock<distancecoding::RecencyRanks>(block));
+        ASSERT_EQ(seq, referenceEncode(block));
+        ASSERT_EQ(decodeBlock(seq, static_cast<unsigned>(block.size())), block);
+    }
+}
+
 TEST(DistanceCoding, CorruptSequencesThrowAndStayInsideTheBlock)
 {
     // Nothing is placed at position 0.
@@ -222,5 +252,65 @@ TEST(DistanceCoding, CorruptSequencesThrowAndStayInsideTheBlock)
             }
         } catch (const Exception&) {
         }
+    }
+}
+
+namespace {
+
+// Every run a decoder hands out, and how it stopped: "end" once the block
+// is full, or the message of the exception that refused the sequence.
+template <class D>
+std::vector<std::string> decodeTrace(const std::vector<unsigned>& seq, unsigned n)
+{
+    std::vector<std::string> trace;
+    try {
+        D decoder(256);
+        decoder.start(n);
+        std::size_t k = 0;
+        for (; k < 256; ++k) decoder.feedSymbol(static_cast<char>(k), k < seq.size() ? seq[k] : 0);
+        unsigned produced = 0;
+        auto note = [&](std::pair<char, unsigned> run) {
+            trace.push_back(std::to_string(static_cast<unsigned char>(run.first)) + "x" + std::to_string(run.second));
+            produced += run.second;
+        };
+        for (; k < seq.size() && produced < n; ++k) note(decoder.decode(seq[k]));
+        while (produced < n) note(decoder.decodeEnding());
+        trace.push_back("end");
+    } catch (const Exception& e) {
+        trace.push_back(std::string("refused: ") + e.what());
+    }
+    return trace;
+}
+
+} // namespace
+
+// The split-table decoder against the single-table one it replaced: the same
+// runs and the same exceptions, on real sequences (tables of up to 256 known
+// runs, so long slides both ways) and on damaged and arbitrary ones.
+TEST(DistanceCoding, DecoderMatchesThePlainOneOnAnySequence)
+{
+    using Plain = PlainDistanceDecoder<char, unsigned>;
+    std::mt19937 rng(2718);
+    unsigned refused = 0;
+    for (int iter = 0; iter < 300; ++iter) {
+        const unsigned n = 1 + rng() % (iter % 3 == 0 ? 30000 : 400);
+        const std::string block = randomBlock(rng, n, 1 + rng() % 256, 1 + rng() % 3);
+        std::vector<unsigned> seq = encodeBlock(block);
+        ASSERT_EQ(decodeTrace<Decoder>(seq, n), decodeTrace<Plain>(seq, n)) << "iteration " << iter;
+        // Damage a few entries: small nudges and wild values.
+        for (int d = 0; d < 3 && !seq.empty(); ++d) {
+            unsigned& v = seq[rng() % seq.size()];
+            v = rng() % 2 ? v + rng() % 5 - 2 : rng();
+        }
+        const auto damaged = decodeTrace<Plain>(seq, n);
+        refused += damaged.back() != "end";
+        ASSERT_EQ(decodeTrace<Decoder>(seq, n), damaged) << "damaged, iteration " << iter;
+    }
+    EXPECT_GT(refused, 50u);
+    for (int iter = 0; iter < 2000; ++iter) {
+        const unsigned n = 1 + rng() % 200;
+        std::vector<unsigned> any(rng() % 500);
+        for (auto& v : any) v = rng() % 4 == 0 ? 0 : rng() % (iter % 2 ? 5 : 300);
+        ASSERT_EQ(decodeTrace<Decoder>(any, n), decodeTrace<Plain>(any, n)) << "arbitrary, iteration " << iter;
     }
 }

@@ -23,10 +23,10 @@ std::string plain(const std::string& in, unsigned primary)
     return out;
 }
 
-std::string chains(const std::string& in, unsigned primary, unsigned starts)
+std::string chains(const std::string& in, unsigned primary, unsigned starts, unsigned threads = 1)
 {
     std::string out(in.size(), '\0');
-    ibwtChains<char>(&out[0], in.data(), static_cast<unsigned>(in.size()), primary, starts);
+    ibwtChains<char>(&out[0], in.data(), static_cast<unsigned>(in.size()), primary, starts, threads);
     return out;
 }
 
@@ -54,7 +54,9 @@ void checkRestores(const std::string& block)
     const unsigned primary = bwt<char, unsigned>(&transformed[0], static_cast<unsigned>(block.size()));
     ASSERT_EQ(plain(transformed, primary), block);
     ASSERT_EQ(inverse(transformed, primary), block);
-    for (unsigned starts : startCounts) ASSERT_EQ(chains(transformed, primary, starts), block) << starts << " starts";
+    for (unsigned starts : startCounts)
+        for (unsigned threads : {1u, 2u, 3u})
+            ASSERT_EQ(chains(transformed, primary, starts, threads), block) << starts << " starts, " << threads;
 }
 
 }  // namespace
@@ -84,27 +86,94 @@ TEST(IbwtChains, RestoresLongAndRepetitiveBlocks)
     }
 }
 
+// The outcome of one inverse: the restored bytes, or the message of the
+// exception that refused the block, marked so the two cannot be confused.
+template <class Inverse>
+std::string verdict(Inverse inverse, std::size_t size)
+{
+    std::string out(size, '\0');
+    try {
+        inverse(&out[0]);
+    } catch (const Exception& e) {
+        return std::string("refused: ") + e.what();
+    }
+    return "restored: " + out;
+}
+
+std::string plainVerdict(const std::string& in, unsigned primary)
+{
+    return verdict([&](char* out) { ibwtPlain<char>(out, in.data(), static_cast<unsigned>(in.size()), primary); },
+                   in.size());
+}
+
+std::string chainsVerdict(const std::string& in, unsigned primary, unsigned starts, unsigned threads = 1)
+{
+    return verdict(
+        [&](char* out) {
+            ibwtChains<char>(out, in.data(), static_cast<unsigned>(in.size()), primary, starts, threads);
+        },
+        in.size());
+}
+
 // Most byte strings are no transform: their rows fall into several cycles
-// and the walk from the anchor repeats a short one. The result must still be
-// the plain walk's, byte for byte, and stay inside the buffers (the
-// sanitizer build checks that).
-TEST(IbwtChains, MatchesPlainWalkOnArbitraryInput)
+// and the walk from the anchor comes back to it early. Every way back must
+// refuse such a block with the same message, and restore the same bytes
+// where the walk does take in every row (the sanitizer build checks that
+// all of it stays inside the buffers).
+TEST(IbwtChains, SameVerdictAsPlainWalkOnArbitraryInput)
 {
     std::mt19937 rng(7);
-    for (int trial = 0; trial < 400; ++trial) {
-        const std::size_t size = 1 + rng() % (trial < 300 ? 64 : 20000);
+    unsigned refused = 0, restored = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        const std::size_t size = 1 + rng() % (trial < 450 ? 12 : 20000);
         const std::string in = randomBlock(rng, size, trial % 4 == 0 ? 256 : 1 + trial % 5);
         const unsigned primary = static_cast<unsigned>(rng() % size);
         SCOPED_TRACE("size " + std::to_string(size) + " primary " + std::to_string(primary));
-        const std::string expected = plain(in, primary);
-        ASSERT_EQ(inverse(in, primary), expected);
-        for (unsigned starts : startCounts) ASSERT_EQ(chains(in, primary, starts), expected) << starts << " starts";
+        const std::string expected = plainVerdict(in, primary);
+        (expected.compare(0, 8, "refused:") == 0 ? refused : restored) += 1;
+        ASSERT_EQ(verdict([&](char* out) { ibwt<char>(out, in.data(), static_cast<unsigned>(size), primary); }, size),
+                  expected);
+        for (unsigned starts : startCounts) ASSERT_EQ(chainsVerdict(in, primary, starts), expected) << starts << " starts";
+        ASSERT_EQ(chainsVerdict(in, primary, 64, 2), expected) << "two threads";
     }
+    // Both outcomes were exercised.
+    EXPECT_GT(refused, 100u);
+    EXPECT_GT(restored, 20u);
+
     // In a sorted block nearly every row is its own successor: the rows form
-    // many cycles of one, and the anchor's cycle is a handful of rows.
+    // many cycles of one, and no primary index makes it a transform.
     const std::string sorted = "aabbbcd";
-    for (unsigned primary = 0; primary < sorted.size(); ++primary)
-        for (unsigned starts : startCounts) ASSERT_EQ(chains(sorted, primary, starts), plain(sorted, primary));
+    for (unsigned primary = 0; primary < sorted.size(); ++primary) {
+        const std::string expected = plainVerdict(sorted, primary);
+        EXPECT_EQ(expected.compare(0, 8, "refused:"), 0) << expected;
+        for (unsigned starts : startCounts) ASSERT_EQ(chainsVerdict(sorted, primary, starts), expected);
+    }
+    // "ab" with primary 0: row 0 ('a', the end) leads back to itself at once.
+    EXPECT_EQ(plainVerdict("ab", 0), "refused: Corrupt block: the inverse BWT closes a cycle after 1 of 2 bytes.");
+    EXPECT_EQ(chainsVerdict("ab", 0, 2), plainVerdict("ab", 0));
+}
+
+// Whatever bwt() produces is accepted: the test data files, blocks of every
+// small size, and periodic blocks, whose rotations alone would close short
+// cycles.
+TEST(IbwtChains, NeverRefusesARealTransform)
+{
+    std::vector<std::string> blocks;
+    for (const char* name : {"paper1", "geo", "obj1", "progc", "grammar.lsp", "xargs.1"}) {
+        std::ifstream in(std::string(VARN_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+        blocks.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(blocks.back().empty()) << name;
+    }
+    std::mt19937 rng(8);
+    for (unsigned size = 1; size <= 64; ++size)
+        for (unsigned alphabet : {1u, 2u, 256u}) blocks.push_back(randomBlock(rng, size, alphabet));
+    for (const char* unit : {"ab", "abc", "aab", "abab", "\xff\x00"})
+        for (std::size_t length : {2u, 3u, 8u, 9u, 1000u}) {
+            std::string block;
+            while (block.size() < length) block += unit;
+            blocks.push_back(block.substr(0, length));
+        }
+    for (const std::string& block : blocks) checkRestores(block);
 }
 
 TEST(IbwtChains, RejectsPrimaryIndexOutsideBlockBeforeWriting)
