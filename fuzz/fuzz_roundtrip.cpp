@@ -1,6 +1,6 @@
 // Compression round trip through the container: arbitrary data is
-// compressed in memory by the method the first byte chooses, in blocks of
-// the size the second byte chooses, extracted again and compared byte for
+// compressed in memory by the method and thread count the first byte
+// chooses, in blocks of the size the second byte chooses, extracted again and compared byte for
 // byte. A difference or any exception aborts.
 
 #include "fuzz_common.h"
@@ -39,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // 0 means one block for the whole input; otherwise small blocks, so that
     // several blocks and a short last block are common.
     settings.blockSize = data[1];
+    // One, two or three threads, from the method byte's upper bits.
+    settings.threads = 1 + (data[0] / 5) % 3;
     const uint8_t* body = data + 2;
     const size_t bodySize = size - 2;
     StringSink packed, restored;
@@ -46,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         MemorySource original(body, bodySize);
         compressStream(original, static_cast<unsigned>(bodySize), packed, settings, "original");
         MemorySource compressed(packed.text.data(), packed.text.size());
-        extractStream(compressed, restored, "packed");
+        extractStream(compressed, restored, "packed", nullptr, settings.threads);
     } catch (const Exception& e) {
         std::fprintf(stderr, "round trip threw: %s\n", e.what());
         std::abort();

@@ -57,6 +57,15 @@ void checkPayloadEnd(const PayloadInBitStream& bits, const unsigned char* payloa
                        std::to_string(bits.payloadBits() / 8) + " bytes ends.");
 }
 
+// Words of staging buffer for a block's bit stream: small blocks must not
+// pay for the full 64 KiB. The size changes nothing but how often the
+// buffer is drained or refilled.
+unsigned bitBufferWords(std::size_t bytes)
+{
+    const std::size_t words = bytes / 4 + 16;
+    return words < bitStreamWords ? static_cast<unsigned>(words) : bitStreamWords;
+}
+
 bool isMTF(unsigned char method)
 {
     return method == methodMTF || method == methodMTFRLE0;
@@ -103,7 +112,7 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
         observer->bwtDone(data, size, primary);
     }
 
-    PayloadOutBitStream bits(bitStreamWords, &payload);
+    PayloadOutBitStream bits(bitBufferWords(size), &payload);
     bits.reset();
     stages::putWord(bits, primary);
     const bool zeroRuns = settings.method == methodMTFRLE0;
@@ -131,7 +140,7 @@ void decodeBlock(const BlockSettings& settings, const unsigned char* payload, st
     // The transformed block is rebuilt apart from `out`, which is written
     // only by the inverse transform, after the whole payload has decoded.
     std::unique_ptr<char[]> work(new char[size]);
-    PayloadInBitStream bits(bitStreamWords, payload, payloadSize);
+    PayloadInBitStream bits(bitBufferWords(payloadSize), payload, payloadSize);
     const bool zeroRuns = settings.method == methodMTFRLE0;
     stages::Decoded decoded{};
     const char* label = nullptr;

@@ -327,7 +327,7 @@ TEST(Api, BlockRecordsMakeTheSameFile)
 
 // Two threads with different inputs and settings at once give what each
 // gives alone; so do the thread counts of the parameters.
-TEST(Api, ConcurrentCallsGiveTheSameBytes)
+TEST(Api, ThreadsAtOnceGiveTheSameBytes)
 {
     const Bytes a = readFile(std::string(VARN_TEST_DATA_DIR) + "/paper1");
     const Bytes b = readFile(std::string(VARN_TEST_DATA_DIR) + "/obj1");

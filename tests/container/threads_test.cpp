@@ -71,7 +71,7 @@ const BlockSettings allPairs[] = {{methodDC, coderAdaptive},
 
 TEST(Threads, EveryThreadCountWritesAndReadsTheSameBytes)
 {
-    const std::string input = sample(300000);
+    const std::string input = sample(120000);
     for (const BlockSettings& pair : allPairs) {
         for (unsigned blockSize : {0u, 100000u, 777u}) {
             PackSettings settings;
