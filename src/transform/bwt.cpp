@@ -397,6 +397,14 @@ IndexT bwt(CharT* data, IndexT size)
 {
     static_assert(sizeof(CharT) == 1, "bwt sorts bytes");
     if (size == 0) return 0;
+    const bool dumps = (bwtPrintSuffixesToFile && bwtSuffixesFile != nullptr) ||
+                       (bwtPrintSuffixArrayToFile && bwtSuffixArrayFile != nullptr);
+    // Without dumps nobody needs the order itself: the sort writes the
+    // transform directly and skips the gather below.
+    if (!dumps) {
+        unsigned char* const block = reinterpret_cast<unsigned char*>(data);
+        return bwtFromSais(block, block, size);
+    }
     const char* bytes = reinterpret_cast<const char*>(data);
     const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size);
 

@@ -78,6 +78,16 @@ inline void prefetchBound(const SymbolT* t, const IndexT* sa, IndexT n, const In
     if (j < n) __builtin_prefetch(bounds + t[j]);
 }
 
+// Starts fetching the slot that the suffix in slot i will be placed into,
+// whose bucket bound prefetchBound() asked for earlier.
+template <class SymbolT, class IndexT>
+inline void prefetchTarget(const SymbolT* t, IndexT* sa, IndexT n, const IndexT* bounds, IndexT i,
+                           IndexT offset)
+{
+    const IndexT j = sa[i] - 1;
+    if (j < n) __builtin_prefetch(sa + bounds[t[j]] - offset, 1);
+}
+
 // Induced sorting of one text over the symbols 0..alphabet-1:
 //  1. LMS positions go to the ends of their first-symbol buckets; inducing
 //     the L-type suffixes from them (left to right) and then the S-type ones
@@ -250,7 +260,10 @@ void InducedSorter<SymbolT, IndexT>::induceL()
     for (IndexT i = 0; i < n; ++i) {
         if (n - i > 2 * prefetchDistance) {
             prefetchText(t, sa, n, i + 2 * prefetchDistance);
-            if (boundsMiss) prefetchBound(t, sa, n, head, i + prefetchDistance);
+            if (boundsMiss) {
+                prefetchBound(t, sa, n, head, i + prefetchDistance);
+                prefetchTarget(t, sa, n, head, i + prefetchDistance / 2, IndexT(0));
+            }
         }
         const IndexT j = sa[i] - 1;
         if (j >= n) continue;
@@ -274,7 +287,10 @@ void InducedSorter<SymbolT, IndexT>::induceS(bool markLms)
     for (IndexT i = n; i-- > 0;) {
         if (i >= 2 * prefetchDistance) {
             prefetchText(t, sa, n, i - 2 * prefetchDistance);
-            if (boundsMiss) prefetchBound(t, sa, n, tail, i - prefetchDistance);
+            if (boundsMiss) {
+                prefetchBound(t, sa, n, tail, i - prefetchDistance);
+                prefetchTarget(t, sa, n, tail, i - prefetchDistance / 2, IndexT(1));
+            }
         }
         const IndexT j = sa[i] - 1;
         if (j >= n) continue;
@@ -384,19 +400,336 @@ void InducedSorter<SymbolT, IndexT>::placeSortedLms(const LmsPositions& lms, Ind
     }
 }
 
+// The byte level of the sort, where most of the time goes. Same three
+// steps as InducedSorter, with these differences:
+//  - the symbols are counted once and the bucket bounds rebuilt from the
+//    counts, 256 entries on the stack;
+//  - slot value 0 stands for an empty slot as well as for suffix 0: neither
+//    induces anything, and no scan needs to tell them apart except the
+//    final S-type scan, which never reads an empty slot;
+//  - the first scans name the LMS substrings as they order them (below), so
+//    the substrings are never compared symbol by symbol;
+//  - the final scans can write the transform instead of the order: a slot
+//    whose suffix has induced what it had to is overwritten by the byte
+//    before that suffix, so no pass gathers bytes from the order afterwards.
+//
+// Naming during the first scans: their order sorts each suffix by its prefix
+// up to and including the next LMS position (an LMS seed: its first symbol
+// only), and equal prefixes are adjacent. The top bit of a slot flags a
+// boundary between unequal prefixes. The L-type scan flags a slot that
+// differs from its left neighbour, the S-type scan one that differs from its
+// right neighbour; each bucket's L-type part starts with a flag and its
+// S-type part ends with one. A scan counts the boundaries it has crossed in
+// `group`; two suffixes induced into one bucket have equal prefixes exactly
+// when their sources had, that is when no boundary lies between the
+// sources. So a placement is flagged when the count differs from the one of
+// the bucket's previous placement.
+class ByteSorter {
+public:
+    static constexpr unsigned flag = 1u << 31;
+    // Marks the LMS suffixes placed by the first S-type scan.
+    static constexpr unsigned lmsBit = 1u << 30;
+    static constexpr unsigned position = lmsBit - 1;
+    static constexpr unsigned prefetchDistance = 32;
+
+    // 1 < n < 2^30; sa has n entries.
+    ByteSorter(const unsigned char* text, unsigned* sa, unsigned n) : t_(text), sa_(sa), n_(n)
+    {
+        assert(n > 1 && n < lmsBit);
+        std::fill(counts_, counts_ + 256, 0u);
+        for (unsigned i = 0; i < n; ++i) ++counts_[text[i]];
+    }
+
+    // Leaves the LMS suffixes in their final order at their bucket ends and
+    // every other slot empty.
+    void placeLmsSuffixes();
+    // The final scans: the suffix array into sa.
+    void induceSuffixArray();
+    // The final scans: the transform into out (which may be the text), and
+    // the rank of suffix 0 returned.
+    unsigned induceTransform(unsigned char* out);
+
+private:
+    void heads(unsigned* b) const
+    {
+        unsigned sum = 0;
+        for (unsigned c = 0; c < 256; ++c) {
+            b[c] = sum;
+            sum += counts_[c];
+        }
+    }
+    void tails(unsigned* b) const
+    {
+        unsigned sum = 0;
+        for (unsigned c = 0; c < 256; ++c) b[c] = sum += counts_[c];
+    }
+    void prefetch(unsigned i) const
+    {
+        const unsigned j = (sa_[i] & position) - 1;
+        if (j < n_) __builtin_prefetch(t_ + j);
+    }
+    void induceAndNameL();
+    void induceAndNameS();
+    // Moves the LMS positions in their order to sa[0, n1) and leaves the
+    // reduced text in sa[n - n1, n); returns the number of distinct names.
+    unsigned gatherNames(unsigned n1);
+
+    const unsigned char* const t_;
+    unsigned* const sa_;
+    const unsigned n_;
+    unsigned counts_[256];
+};
+
+void ByteSorter::placeLmsSuffixes()
+{
+    unsigned* const sa = sa_;
+    const unsigned char* const t = t_;
+    std::fill(sa, sa + n_, 0u);
+    const LmsPositions lms(t, n_);
+    const unsigned n1 = static_cast<unsigned>(lms.count());
+    if (n1 == 0) return;
+
+    unsigned tail[256];
+    tails(tail);
+    lms.forEach<unsigned>([sa, t, &tail](unsigned p) { sa[--tail[t[p]]] = p; });
+    // Seeds of one bucket all equal their first symbol: one group each.
+    unsigned end[256];
+    tails(end);
+    for (unsigned c = 0; c < 256; ++c)
+        if (tail[c] != end[c]) sa[tail[c]] |= flag;
+    induceAndNameL();
+    induceAndNameS();
+    const unsigned names = gatherNames(n1);
+
+    // The reduced text's order into sa[0, n1), in the unused middle slots.
+    unsigned* const reduced = sa + (n_ - n1);
+    if (names == n1) {
+        for (unsigned i = 0; i < n1; ++i) sa[reduced[i]] = i;
+    } else {
+        InducedSorter<unsigned, unsigned>(reduced, sa, n1, names, sa + n1, n_ - 2 * n1).sort();
+    }
+
+    // Ranks to positions, then each to the end of its bucket; the LMS suffix
+    // of rank i belongs at slot i or above, so going from the greatest down
+    // never overwrites one not yet moved.
+    unsigned k = 0;
+    lms.forEach<unsigned>([reduced, &k](unsigned p) { reduced[k++] = p; });
+    for (unsigned i = 0; i < n1; ++i) sa[i] = reduced[sa[i]];
+    std::fill(sa + n1, sa + n_, 0u);
+    tails(tail);
+    for (unsigned i = n1; i-- > 0;) {
+        const unsigned p = sa[i];
+        sa[i] = 0;
+        sa[--tail[t[p]]] = p;
+    }
+}
+
+void ByteSorter::induceAndNameL()
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned head[256];
+    heads(head);
+    unsigned last[256] = {};
+    // The end of the text is the least suffix and its own group.
+    unsigned group = 1;
+    last[t[n - 1]] = group;
+    sa[head[t[n - 1]]++] = (n - 1) | flag;
+    for (unsigned i = 0; i < n; ++i) {
+        if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+        const unsigned v = sa[i];
+        group += v >> 31;
+        const unsigned j = (v & position) - 1;
+        if (j >= n) continue;
+        // Slots hold L-type and LMS suffixes only; see InducedSorter::induceL.
+        const unsigned char c = t[j];
+        if (c >= t[j + 1]) {
+            sa[head[c]++] = j | (last[c] != group ? flag : 0u);
+            last[c] = group;
+        }
+    }
+}
+
+void ByteSorter::induceAndNameS()
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned tail[256];
+    tails(tail);
+    unsigned last[256] = {};
+    unsigned group = 1;
+    // Whether a boundary lies left of the slot scanned last, as far as that
+    // slot knows: an L-type slot from its flag, an S-type slot always, since
+    // an L-type or another bucket's suffix is its left neighbour then.
+    unsigned leftBoundary = 1;
+    for (unsigned i = n; i-- > 0;) {
+        if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+        const unsigned v = sa[i];
+        const unsigned s = v & position;
+        const unsigned char next = t[s];
+        // The S-type part of a bucket is what this scan has filled of it.
+        const bool sType = i >= tail[next];
+        if (sType) {
+            group += v >> 31;
+            leftBoundary = 1;
+        } else {
+            group += leftBoundary;
+            leftBoundary = v >> 31;
+            sa[i] = s;  // only the flags of S-type slots are read later
+        }
+        if (s == 0) continue;
+        const unsigned char c = t[s - 1];
+        if (c < next || (c == next && sType)) {
+            // Suffix s - 1 is S-type; LMS when the symbol before is greater.
+            const unsigned lms = s > 1 && t[s - 2] > c ? lmsBit : 0u;
+            sa[--tail[c]] = (s - 1) | lms | (last[c] != group ? flag : 0u);
+            last[c] = group;
+        }
+    }
+}
+
+unsigned ByteSorter::gatherNames(unsigned n1)
+{
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    // Every slot is filled. The LMS ones, in order, keep a flag when a
+    // boundary lies between them and the previous LMS slot; L-type slots
+    // carry no flag any more and need none, as the S-type part before them
+    // ends with one.
+    unsigned found = 0;
+    unsigned boundary = flag;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned v = sa[i];
+        if (v & lmsBit) {
+            sa[found++] = (v & position) | boundary;
+            boundary = 0;
+        }
+        boundary |= v & flag;
+    }
+    assert(found == n1);
+    (void)found;
+
+    // LMS positions are at least two apart, so p / 2 gives each its own slot
+    // in sa[n1, n) for its name; then the names go in text order into the
+    // top n1 slots, each at or above the slot it came from.
+    std::fill(sa + n1, sa + n, ~0u);
+    unsigned names = 0;
+    for (unsigned i = 0; i < n1; ++i) {
+        names += sa[i] >> 31;
+        sa[n1 + (sa[i] & ~flag) / 2] = names - 1;
+    }
+    unsigned top = n;
+    for (unsigned i = n; i-- > n1;)
+        if (sa[i] != ~0u) sa[--top] = sa[i];
+    assert(top == n - n1);
+    return names;
+}
+
+void ByteSorter::induceSuffixArray()
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned bound[256];
+    heads(bound);
+    sa[bound[t[n - 1]]++] = n - 1;
+    for (unsigned i = 0; i < n; ++i) {
+        if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+        const unsigned j = sa[i] - 1;
+        if (j >= n) continue;
+        const unsigned char c = t[j];
+        if (c >= t[j + 1]) sa[bound[c]++] = j;
+    }
+    tails(bound);
+    for (unsigned i = n; i-- > 0;) {
+        if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+        const unsigned j = sa[i] - 1;
+        if (j >= n) continue;
+        const unsigned char c = t[j];
+        const unsigned char next = t[j + 1];
+        if (c < next || (c == next && i >= bound[c])) sa[--bound[c]] = j;
+    }
+}
+
+unsigned ByteSorter::induceTransform(unsigned char* out)
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    // A slot that holds flag + byte is done: its suffix has induced what it
+    // had to and the byte before it is its transform byte.
+    unsigned bound[256];
+    heads(bound);
+    sa[bound[t[n - 1]]++] = n - 1;
+    for (unsigned i = 0; i < n; ++i) {
+        if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+        const unsigned j = sa[i] - 1;
+        if (j >= n) continue;  // empty, suffix 0, or done
+        const unsigned char c = t[j];
+        // An S-type suffix j is left for the S-type scan to place and name.
+        if (c >= t[j + 1]) {
+            sa[bound[c]++] = j;
+            sa[i] = flag | c;
+        }
+    }
+    tails(bound);
+    unsigned primary = 0;
+    for (unsigned i = n; i-- > 0;) {
+        if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+        const unsigned s = sa[i];
+        if (s & flag) continue;
+        // No slot is empty by now, so 0 is suffix 0.
+        if (s == 0) {
+            primary = i;
+            continue;
+        }
+        const unsigned char c = t[s - 1];
+        // Suffix s is S-type or an L-type one whose predecessor is S-type:
+        // the predecessor is S-type unless it is greater.
+        if (c <= t[s]) sa[--bound[c]] = s - 1;
+        sa[i] = flag | c;
+    }
+    // Suffix 0 has no predecessor; the last byte stands in for it.
+    const unsigned char last = t[n - 1];
+    for (unsigned i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(sa[i]);
+    out[primary] = last;
+    return primary;
+}
+
 }  // namespace
 
 template <class IndexT>
 std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end)
 {
-    using Sorter = InducedSorter<unsigned char, IndexT>;
+    static_assert(std::is_same<IndexT, unsigned>::value, "the byte level sorts into unsigned slots");
     if (begin == end) return nullptr;
-    assert(static_cast<std::size_t>(end - begin) < static_cast<std::size_t>(Sorter::lmsMark));
+    assert(static_cast<std::size_t>(end - begin) < static_cast<std::size_t>(ByteSorter::lmsBit));
     const IndexT n = static_cast<IndexT>(end - begin);
     std::unique_ptr<IndexT[]> sa(new IndexT[n]);
-    IndexT tables[2 * 256];
-    Sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n, 256, tables, 2 * 256).sort();
+    if (n == 1) {
+        sa[0] = 0;
+        return sa;
+    }
+    ByteSorter sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n);
+    sorter.placeLmsSuffixes();
+    sorter.induceSuffixArray();
     return sa;
+}
+
+unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n)
+{
+    if (n == 0) return 0;
+    assert(n < ByteSorter::lmsBit);
+    if (n == 1) {
+        out[0] = in[0];
+        return 0;
+    }
+    std::unique_ptr<unsigned[]> sa(new unsigned[n]);
+    ByteSorter sorter(in, sa.get(), n);
+    sorter.placeLmsSuffixes();
+    return sorter.induceTransform(out);
 }
 
 template std::unique_ptr<unsigned[]> suffixArrayFast<unsigned>(const char* begin, const char* end);
