@@ -59,91 +59,93 @@ private:
     std::size_t count_ = 0;
 };
 
-// Starts loading the text before the suffix in slot i, if there is one.
-// (Free functions over local copies: g++ 12 drops a prefetch whose address
-// it reloads from members in these loops.)
-template <class SymbolT, class IndexT>
-inline void prefetchText(const SymbolT* t, const IndexT* sa, IndexT n, IndexT i)
-{
-    const IndexT j = sa[i] - 1;
-    if (j < n) __builtin_prefetch(t + j);
-}
+// Names of LMS substrings, the symbols of a reduced text. The name of a
+// substring is (r << 1) | u: r is the rank, among all LMS substrings of the
+// text above, of the first one equal to it, and u is 1 when no other one
+// equals it. Names compare as their substrings do; the bucket of name c in
+// the reduced text's suffix array starts at slot c >> 1, so it needs no
+// counting, and a unique name's bucket is that one slot, which needs no
+// bucket pointer at all. The reduced texts of real data have mostly unique
+// names (random bytes: 94%).
+inline bool isUnique(unsigned name) { return name & 1; }
+inline unsigned bucketOf(unsigned name) { return name >> 1; }
 
-// Starts loading the bucket bound of the suffix in slot i, whose text
-// prefetchText() asked for earlier.
-template <class SymbolT, class IndexT>
-inline void prefetchBound(const SymbolT* t, const IndexT* sa, IndexT n, const IndexT* bounds, IndexT i)
-{
-    const IndexT j = sa[i] - 1;
-    if (j < n) __builtin_prefetch(bounds + t[j]);
-}
-
-// Starts fetching the slot that the suffix in slot i will be placed into,
-// whose bucket bound prefetchBound() asked for earlier.
-template <class SymbolT, class IndexT>
-inline void prefetchTarget(const SymbolT* t, IndexT* sa, IndexT n, const IndexT* bounds, IndexT i,
-                           IndexT offset)
-{
-    const IndexT j = sa[i] - 1;
-    if (j < n) __builtin_prefetch(sa + bounds[t[j]] - offset, 1);
-}
-
-// Induced sorting of one text over the symbols 0..alphabet-1:
+// Induced sorting of a reduced text whose symbols are names as above:
 //  1. LMS positions go to the ends of their first-symbol buckets; inducing
 //     the L-type suffixes from them (left to right) and then the S-type ones
 //     (right to left) orders the LMS substrings.
-//  2. Each LMS substring is named by its rank among the distinct ones; the
-//     names in text order form a reduced text of at most n / 2 symbols whose
-//     suffix order is the order of the LMS suffixes. It is sorted by the same
-//     method when names repeat, directly otherwise.
+//  2. Each LMS substring is named; the names in text order form the next
+//     reduced text, at most n / 2 symbols, whose suffix order is the order
+//     of the LMS suffixes. It is sorted by the same method when names
+//     repeat, directly otherwise.
 //  3. The sorted LMS suffixes go to the bucket ends in that order, and the
 //     same two inducing scans give the final order.
-// The reduced text lives in the top of the suffix array and its own suffix
-// array in the bottom, so every level works inside the n slots.
-template <class SymbolT, class IndexT>
-class InducedSorter {
-    static_assert(std::is_unsigned<IndexT>::value, "slot values are unsigned");
-
+// The next reduced text lives in the top of the suffix array and its own
+// suffix array in the bottom, so every level works inside the n slots.
+class ReducedSorter {
 public:
     // Marks an unused slot. Any slot value v with v - 1 >= n (unsigned) is
     // skipped by the inducing scans: empty slots, suffix 0, and marked LMS
     // positions, since n < lmsMark.
-    static constexpr IndexT emptySlot = std::numeric_limits<IndexT>::max();
-    static constexpr IndexT lmsMark = IndexT(1) << (std::numeric_limits<IndexT>::digits - 1);
+    static constexpr unsigned emptySlot = ~0u;
+    static constexpr unsigned lmsMark = 1u << 31;
 
-    // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < lmsMark; every
-    // symbol is below `alphabet`. `spare` is scratch of `spareSize` entries,
-    // disjoint from sa, for the bucket tables.
-    InducedSorter(const SymbolT* text, IndexT* sa, IndexT n, IndexT alphabet, IndexT* spare,
-                  IndexT spareSize)
-        : text_(text), sa_(sa), n_(n), alphabet_(alphabet), spare_(spare), spareSize_(spareSize)
+    // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < 2^30; every
+    // symbol is a name of a text of n or more LMS substrings. `spare` is
+    // scratch of `spareSize` entries, disjoint from sa, for the bucket
+    // pointers when it holds n of them.
+    ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize)
+        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize)
     {
-        assert(n > 0 && n < lmsMark);
+        assert(n > 0 && n < (1u << 30));
     }
 
     void sort();
 
 private:
     // The scans are bound by cache misses, not by arithmetic: the text
-    // before the suffix in a slot, and with a large alphabet the bucket
-    // bound of its symbol. Both are fetched this many slots ahead of use.
-    static constexpr IndexT prefetchDistance = 32;
-    static constexpr IndexT smallAlphabet = 4096;
+    // before the suffix in a slot, the bucket pointer of its symbol and the
+    // slot it goes to. Fetched this many slots ahead of use and half that.
+    static constexpr unsigned prefetchDistance = 32;
 
-    void countSymbols(IndexT* counts) const
+    // Bucket pointers of the repeated names, indexed by bucketOf(name).
+    void acquireTable()
     {
-        std::fill(counts, counts + alphabet_, IndexT(0));
-        for (IndexT i = 0; i < n_; ++i) ++counts[text_[i]];
+        if (spareSize_ >= n_) {
+            bucket_ = spare_;
+        } else {
+            ownTable_.reset(new unsigned[n_]);
+            bucket_ = ownTable_.get();
+        }
     }
-    // Sets up the bucket tables for the scans before the reduced text is
-    // sorted, or after it; releaseTables() frees them in between, so that
-    // the tables of the levels never add up. Both go into the spare entries
-    // when they fit; else the bounds do and the counts get their own array;
-    // else the bounds get their own array and there are no counts.
-    void acquireTables();
-    void releaseTables();
-    // bounds[c] = first slot of bucket c, or one past its last slot.
-    void setBounds(bool ends);
+    void releaseTable()
+    {
+        ownTable_.reset();
+        bucket_ = nullptr;
+    }
+    // Pointers to the first slot, or one past the last, of every bucket.
+    void setHeads();
+    void setTails();
+    // Next slot of bucket `name` from the left, or from the right.
+    unsigned pushHead(unsigned name) { return isUnique(name) ? bucketOf(name) : bucket_[bucketOf(name)]++; }
+    unsigned pushTail(unsigned name) { return isUnique(name) ? bucketOf(name) : --bucket_[bucketOf(name)]; }
+    void prefetchText(unsigned i) const
+    {
+        const unsigned j = sa_[i] - 1;
+        if (j < n_) __builtin_prefetch(t_ + j);
+    }
+    void prefetchBucket(unsigned i) const
+    {
+        const unsigned j = sa_[i] - 1;
+        if (j < n_ && !isUnique(t_[j])) __builtin_prefetch(bucket_ + bucketOf(t_[j]));
+    }
+    void prefetchTarget(unsigned i, unsigned back) const
+    {
+        const unsigned j = sa_[i] - 1;
+        if (j >= n_) return;
+        const unsigned c = t_[j];
+        __builtin_prefetch(sa_ + (isUnique(c) ? bucketOf(c) : bucket_[bucketOf(c)] - back), 1);
+    }
     // Left-to-right scan placing every L-type suffix after the suffix that
     // follows it has been placed.
     void induceL();
@@ -151,58 +153,40 @@ private:
     // ones get lmsMark added so that they can be picked out afterwards.
     void induceS(bool markLms);
     // Moves the n1 marked LMS positions, in their order, to sa[0, n1),
-    // names their substrings and leaves the reduced text in sa[n - n1, n).
-    // Returns the number of distinct names.
-    IndexT nameLmsSubstrings(const LmsPositions& lms, IndexT n1);
-    // Suffix array of the reduced text into sa[0, n1).
-    void sortReduced(IndexT n1, IndexT names);
-    // Turns ranks of the reduced text into LMS positions and puts them at the
-    // ends of their buckets; all other slots become empty.
-    void placeSortedLms(const LmsPositions& lms, IndexT n1);
+    // names their substrings and leaves the next reduced text in
+    // sa[n - n1, n). Returns the number of distinct names.
+    unsigned nameLmsSubstrings(const LmsPositions& lms, unsigned n1);
+    // Turns ranks of the next reduced text into LMS positions and puts them
+    // at the ends of their buckets; all other slots become empty.
+    void placeSortedLms(const LmsPositions& lms, unsigned n1);
 
-    const SymbolT* const text_;
-    IndexT* const sa_;
-    const IndexT n_;
-    const IndexT alphabet_;
-    IndexT* const spare_;
-    const IndexT spareSize_;
-    // Symbol counts (null: recounted whenever bounds are set) and bucket
-    // bounds; ownTable_ holds whichever does not fit into the spare entries.
-    IndexT* counts_ = nullptr;
-    IndexT* bounds_ = nullptr;
-    std::unique_ptr<IndexT[]> ownTable_;
+    const unsigned* const t_;
+    unsigned* const sa_;
+    const unsigned n_;
+    unsigned* const spare_;
+    const unsigned spareSize_;
+    unsigned* bucket_ = nullptr;
+    std::unique_ptr<unsigned[]> ownTable_;
 };
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::acquireTables()
+void ReducedSorter::setHeads()
 {
-    // An array of the reduced alphabet has at most n / 2 entries at the
-    // first reduced level, so an own table adds at most 2n bytes to the 4n
-    // of the suffix array; two own tables would double that.
-    if (spareSize_ / 2 >= alphabet_) {
-        counts_ = spare_;
-        bounds_ = spare_ + alphabet_;
-    } else if (spareSize_ >= alphabet_) {
-        ownTable_.reset(new IndexT[alphabet_]);
-        counts_ = ownTable_.get();
-        bounds_ = spare_;
-    } else {
-        ownTable_.reset(new IndexT[alphabet_]);
-        counts_ = nullptr;
-        bounds_ = ownTable_.get();
-    }
-    if (counts_ != nullptr) countSymbols(counts_);
+    const unsigned* const t = t_;
+    unsigned* const b = bucket_;
+    for (unsigned i = 0; i < n_; ++i)
+        if (!isUnique(t[i])) b[bucketOf(t[i])] = bucketOf(t[i]);
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::releaseTables()
+void ReducedSorter::setTails()
 {
-    ownTable_.reset();
-    counts_ = bounds_ = nullptr;
+    setHeads();
+    const unsigned* const t = t_;
+    unsigned* const b = bucket_;
+    for (unsigned i = 0; i < n_; ++i)
+        if (!isUnique(t[i])) ++b[bucketOf(t[i])];
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::sort()
+void ReducedSorter::sort()
 {
     if (n_ == 1) {
         sa_[0] = 0;
@@ -211,114 +195,95 @@ void InducedSorter<SymbolT, IndexT>::sort()
     std::fill(sa_, sa_ + n_, emptySlot);
     // Without LMS positions the text never rises: every suffix is L-type and
     // the final scans below order them from the end of the text alone.
-    const LmsPositions lms(text_, n_);
-    const IndexT n1 = static_cast<IndexT>(lms.count());
-    acquireTables();
+    const LmsPositions lms(t_, n_);
+    const unsigned n1 = static_cast<unsigned>(lms.count());
+    acquireTable();
     if (n1 != 0) {
-        setBounds(true);
-        lms.forEach<IndexT>([this](IndexT p) { sa_[--bounds_[text_[p]]] = p; });
+        setTails();
+        lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
         induceL();
         induceS(true);
-        releaseTables();
-        const IndexT names = nameLmsSubstrings(lms, n1);
-        sortReduced(n1, names);
-        acquireTables();
+        const unsigned names = nameLmsSubstrings(lms, n1);
+        unsigned* const reduced = sa_ + (n_ - n1);
+        if (names == n1) {
+            for (unsigned i = 0; i < n1; ++i) sa_[bucketOf(reduced[i])] = i;
+        } else {
+            // The unused slots between the two halves are the next level's
+            // spare; an own table goes while it runs.
+            const bool own = ownTable_ != nullptr;
+            if (own) releaseTable();
+            ReducedSorter(reduced, sa_, n1, sa_ + n1, n_ - 2 * n1).sort();
+            if (own) acquireTable();
+        }
         placeSortedLms(lms, n1);
     }
     induceL();
     induceS(false);
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::setBounds(bool ends)
+void ReducedSorter::induceL()
 {
-    const IndexT* counts = counts_;
-    if (counts == nullptr) {
-        countSymbols(bounds_);
-        counts = bounds_;
-    }
-    // Reads counts[c] before writing bounds[c], so both may be one array.
-    IndexT sum = 0;
-    for (IndexT c = 0; c < alphabet_; ++c) {
-        const IndexT count = counts[c];
-        sum += count;
-        bounds_[c] = ends ? sum : sum - count;
-    }
-}
-
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::induceL()
-{
-    const SymbolT* const t = text_;
-    IndexT* const sa = sa_;
-    IndexT* const head = bounds_;
-    const IndexT n = n_;
-    setBounds(false);
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    setHeads();
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
-    sa[head[t[n - 1]]++] = n - 1;
-    const bool boundsMiss = alphabet_ > smallAlphabet;
-    for (IndexT i = 0; i < n; ++i) {
+    sa[pushHead(t[n - 1])] = n - 1;
+    for (unsigned i = 0; i < n; ++i) {
         if (n - i > 2 * prefetchDistance) {
-            prefetchText(t, sa, n, i + 2 * prefetchDistance);
-            if (boundsMiss) {
-                prefetchBound(t, sa, n, head, i + prefetchDistance);
-                prefetchTarget(t, sa, n, head, i + prefetchDistance / 2, IndexT(0));
-            }
+            prefetchText(i + 2 * prefetchDistance);
+            prefetchBucket(i + prefetchDistance);
+            prefetchTarget(i + prefetchDistance / 2, 0);
         }
-        const IndexT j = sa[i] - 1;
+        const unsigned j = sa[i] - 1;
         if (j >= n) continue;
         // Slots hold only L-type and LMS suffixes here. Before an LMS
         // position the symbol is greater; before an L-type suffix an equal
         // or greater symbol makes an L-type suffix.
-        const SymbolT c = t[j];
-        if (c >= t[j + 1]) sa[head[c]++] = j;
+        const unsigned c = t[j];
+        if (c >= t[j + 1]) sa[pushHead(c)] = j;
     }
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::induceS(bool markLms)
+void ReducedSorter::induceS(bool markLms)
 {
-    const SymbolT* const t = text_;
-    IndexT* const sa = sa_;
-    IndexT* const tail = bounds_;
-    const IndexT n = n_;
-    setBounds(true);
-    const bool boundsMiss = alphabet_ > smallAlphabet;
-    for (IndexT i = n; i-- > 0;) {
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    setTails();
+    for (unsigned i = n; i-- > 0;) {
         if (i >= 2 * prefetchDistance) {
-            prefetchText(t, sa, n, i - 2 * prefetchDistance);
-            if (boundsMiss) {
-                prefetchBound(t, sa, n, tail, i - prefetchDistance);
-                prefetchTarget(t, sa, n, tail, i - prefetchDistance / 2, IndexT(1));
-            }
+            prefetchText(i - 2 * prefetchDistance);
+            prefetchBucket(i - prefetchDistance);
+            prefetchTarget(i - prefetchDistance / 2, 1);
         }
-        const IndexT j = sa[i] - 1;
+        const unsigned j = sa[i] - 1;
         if (j >= n) continue;
-        const SymbolT c = t[j];
-        const SymbolT next = t[j + 1];
+        const unsigned c = t[j];
+        const unsigned next = t[j + 1];
         // Suffix j is S-type when its symbol is less than the next one, or
         // equal and suffix j + 1 is S-type. Suffix j + 1 sits in slot i of
         // bucket `next`, whose S-type part is the stretch this scan has
-        // filled so far: slots tail[next] and up.
-        if (c < next || (c == next && i >= tail[c])) {
-            IndexT value = j;
+        // filled so far: slots from its pointer up. Equal neighbours mean a
+        // repeated name, which has a pointer.
+        if (c < next || (c == next && i >= bucket_[bucketOf(c)])) {
+            unsigned value = j;
             if (markLms && j > 0 && t[j - 1] > c) value |= lmsMark;
-            sa[--tail[c]] = value;
+            sa[pushTail(c)] = value;
         }
     }
 }
 
-template <class SymbolT, class IndexT>
-IndexT InducedSorter<SymbolT, IndexT>::nameLmsSubstrings(const LmsPositions& lms, IndexT n1)
+unsigned ReducedSorter::nameLmsSubstrings(const LmsPositions& lms, unsigned n1)
 {
-    const SymbolT* const t = text_;
-    IndexT* const sa = sa_;
-    const IndexT n = n_;
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
 
     // Every slot is filled after the two scans; the marked ones are the LMS
     // positions in the order of their substrings.
-    IndexT found = 0;
-    for (IndexT i = 0; i < n; ++i) {
+    unsigned found = 0;
+    for (unsigned i = 0; i < n; ++i) {
         assert(sa[i] != emptySlot);
         if (sa[i] & lmsMark) sa[found++] = sa[i] & ~lmsMark;
     }
@@ -327,10 +292,10 @@ IndexT InducedSorter<SymbolT, IndexT>::nameLmsSubstrings(const LmsPositions& lms
 
     // LMS positions are at least two apart, so p / 2 gives each its own slot
     // in sa[n1, n): first the substring length, then the name.
-    IndexT* const slotOf = sa + n1;
+    unsigned* const slotOf = sa + n1;
     std::fill(slotOf, sa + n, emptySlot);
-    IndexT previousLms = 0;
-    lms.forEach<IndexT>([slotOf, &previousLms](IndexT p) {
+    unsigned previousLms = 0;
+    lms.forEach<unsigned>([slotOf, &previousLms](unsigned p) {
         if (previousLms != 0) slotOf[previousLms / 2] = p - previousLms + 1;
         previousLms = p;
     });
@@ -339,69 +304,63 @@ IndexT InducedSorter<SymbolT, IndexT>::nameLmsSubstrings(const LmsPositions& lms
     // Equal substrings are adjacent in the order; equal length and symbols
     // also mean equal types, because both end at an LMS (S-type) position.
     // The last substring includes the end of the text and equals no other
-    // (p + length > n only for it).
-    IndexT names = 0;
-    IndexT previous = 0;
-    IndexT previousLength = 0;
-    for (IndexT i = 0; i < n1; ++i) {
+    // (p + length > n only for it). A substring's name is written once the
+    // next one tells whether it is unique.
+    unsigned names = 0;
+    unsigned first = 0;  // rank of the first substring of the current name
+    unsigned previous = 0;
+    unsigned previousLength = 0;
+    bool previousStarts = false;
+    for (unsigned i = 0; i < n1; ++i) {
         if (i + prefetchDistance < n1) {
             __builtin_prefetch(slotOf + sa[i + prefetchDistance] / 2);
             __builtin_prefetch(t + sa[i + prefetchDistance]);
         }
-        const IndexT p = sa[i];
-        const IndexT length = slotOf[p / 2];
+        const unsigned p = sa[i];
+        const unsigned length = slotOf[p / 2];
         bool same = i != 0 && length == previousLength && p + length <= n && previous + length <= n;
-        for (IndexT k = 0; same && k < length; ++k) same = t[p + k] == t[previous + k];
-        if (!same) ++names;
-        slotOf[p / 2] = names - 1;
+        for (unsigned k = 0; same && k < length; ++k) same = t[p + k] == t[previous + k];
+        if (i != 0) slotOf[previous / 2] = (first << 1) | (previousStarts && !same ? 1u : 0u);
+        if (!same) {
+            ++names;
+            first = i;
+        }
         previous = p;
         previousLength = length;
+        previousStarts = !same;
     }
+    slotOf[previous / 2] = (first << 1) | (previousStarts ? 1u : 0u);
 
     // Names in text order into the top n1 slots; each lands at or above the
     // slot it came from.
-    IndexT top = n;
-    for (IndexT i = n; i-- > n1;)
+    unsigned top = n;
+    for (unsigned i = n; i-- > n1;)
         if (sa[i] != emptySlot) sa[--top] = sa[i];
     assert(top == n - n1);
     return names;
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::sortReduced(IndexT n1, IndexT names)
+void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 {
-    IndexT* const reduced = sa_ + (n_ - n1);
-    if (names == n1) {
-        // All names differ: a name is the rank of its suffix.
-        for (IndexT i = 0; i < n1; ++i) sa_[reduced[i]] = i;
-        return;
-    }
-    // The unused slots between the two halves are the reduced level's spare.
-    InducedSorter<IndexT, IndexT>(reduced, sa_, n1, names, sa_ + n1, n_ - 2 * n1).sort();
-}
-
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::placeSortedLms(const LmsPositions& lms, IndexT n1)
-{
-    IndexT* const sa = sa_;
-    IndexT* const position = sa + (n_ - n1);
-    IndexT k = 0;
-    lms.forEach<IndexT>([position, &k](IndexT p) { position[k++] = p; });
-    for (IndexT i = 0; i < n1; ++i) sa[i] = position[sa[i]];
+    unsigned* const sa = sa_;
+    unsigned* const position = sa + (n_ - n1);
+    unsigned k = 0;
+    lms.forEach<unsigned>([position, &k](unsigned p) { position[k++] = p; });
+    for (unsigned i = 0; i < n1; ++i) sa[i] = position[sa[i]];
     std::fill(sa + n1, sa + n_, emptySlot);
 
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
-    setBounds(true);
-    for (IndexT i = n1; i-- > 0;) {
-        const IndexT p = sa[i];
+    setTails();
+    for (unsigned i = n1; i-- > 0;) {
+        const unsigned p = sa[i];
         sa[i] = emptySlot;
-        sa[--bounds_[text_[p]]] = p;
+        sa[pushTail(t_[p])] = p;
     }
 }
 
 // The byte level of the sort, where most of the time goes. Same three
-// steps as InducedSorter, with these differences:
+// steps as ReducedSorter, with these differences:
 //  - the symbols are counted once and the bucket bounds rebuilt from the
 //    counts, 256 entries on the stack;
 //  - slot value 0 stands for an empty slot as well as for suffix 0: neither
@@ -504,9 +463,9 @@ void ByteSorter::placeLmsSuffixes()
     // The reduced text's order into sa[0, n1), in the unused middle slots.
     unsigned* const reduced = sa + (n_ - n1);
     if (names == n1) {
-        for (unsigned i = 0; i < n1; ++i) sa[reduced[i]] = i;
+        for (unsigned i = 0; i < n1; ++i) sa[bucketOf(reduced[i])] = i;
     } else {
-        InducedSorter<unsigned, unsigned>(reduced, sa, n1, names, sa + n1, n_ - 2 * n1).sort();
+        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1).sort();
     }
 
     // Ranks to positions, then each to the end of its bucket; the LMS suffix
@@ -536,17 +495,21 @@ void ByteSorter::induceAndNameL()
     unsigned group = 1;
     last[t[n - 1]] = group;
     sa[head[t[n - 1]]++] = (n - 1) | flag;
-    for (unsigned i = 0; i < n; ++i) {
-        if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
-        const unsigned v = sa[i];
-        group += v >> 31;
-        const unsigned j = (v & position) - 1;
-        if (j >= n) continue;
-        // Slots hold L-type and LMS suffixes only; see InducedSorter::induceL.
-        const unsigned char c = t[j];
-        if (c >= t[j + 1]) {
-            sa[head[c]++] = j | (last[c] != group ? flag : 0u);
-            last[c] = group;
+    // Bucket by bucket: the suffix in a slot of bucket b starts with b.
+    for (unsigned b = 0, i = 0; b < 256; ++b) {
+        for (const unsigned end = i + counts_[b]; i < end; ++i) {
+            if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+            const unsigned v = sa[i];
+            group += v >> 31;
+            const unsigned j = (v & position) - 1;
+            if (j >= n) continue;
+            // Slots hold L-type and LMS suffixes only; see
+            // ReducedSorter::induceL.
+            const unsigned char c = t[j];
+            if (c >= b) {
+                sa[head[c]++] = j | (last[c] != group ? flag : 0u);
+                last[c] = group;
+            }
         }
     }
 }
@@ -555,7 +518,6 @@ void ByteSorter::induceAndNameS()
 {
     const unsigned char* const t = t_;
     unsigned* const sa = sa_;
-    const unsigned n = n_;
     unsigned tail[256];
     tails(tail);
     unsigned last[256] = {};
@@ -564,29 +526,32 @@ void ByteSorter::induceAndNameS()
     // slot knows: an L-type slot from its flag, an S-type slot always, since
     // an L-type or another bucket's suffix is its left neighbour then.
     unsigned leftBoundary = 1;
-    for (unsigned i = n; i-- > 0;) {
-        if (i >= prefetchDistance) prefetch(i - prefetchDistance);
-        const unsigned v = sa[i];
-        const unsigned s = v & position;
-        const unsigned char next = t[s];
-        // The S-type part of a bucket is what this scan has filled of it.
-        const bool sType = i >= tail[next];
-        if (sType) {
-            group += v >> 31;
-            leftBoundary = 1;
-        } else {
-            group += leftBoundary;
-            leftBoundary = v >> 31;
-            sa[i] = s;  // only the flags of S-type slots are read later
+    for (unsigned b = 256, i = n_; b-- > 0;) {
+        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
+            if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+            const unsigned v = sa[i];
+            const unsigned s = v & position;
+            // The S-type part of a bucket is what this scan has filled of it.
+            const bool sType = i >= tail[b];
+            if (sType) {
+                group += v >> 31;
+                leftBoundary = 1;
+            } else {
+                group += leftBoundary;
+                leftBoundary = v >> 31;
+                sa[i] = s;  // only the flags of S-type slots are read later
+            }
+            if (s == 0) continue;
+            const unsigned char c = t[s - 1];
+            if (c < b || (c == b && sType)) {
+                // Suffix s - 1 is S-type; LMS when the symbol before is
+                // greater.
+                const unsigned lms = s > 1 && t[s - 2] > c ? lmsBit : 0u;
+                sa[--tail[c]] = (s - 1) | lms | (last[c] != group ? flag : 0u);
+                last[c] = group;
+            }
         }
-        if (s == 0) continue;
-        const unsigned char c = t[s - 1];
-        if (c < next || (c == next && sType)) {
-            // Suffix s - 1 is S-type; LMS when the symbol before is greater.
-            const unsigned lms = s > 1 && t[s - 2] > c ? lmsBit : 0u;
-            sa[--tail[c]] = (s - 1) | lms | (last[c] != group ? flag : 0u);
-            last[c] = group;
-        }
+        ++i;
     }
 }
 
@@ -616,9 +581,15 @@ unsigned ByteSorter::gatherNames(unsigned n1)
     // top n1 slots, each at or above the slot it came from.
     std::fill(sa + n1, sa + n, ~0u);
     unsigned names = 0;
+    unsigned first = 0;
     for (unsigned i = 0; i < n1; ++i) {
-        names += sa[i] >> 31;
-        sa[n1 + (sa[i] & ~flag) / 2] = names - 1;
+        const unsigned v = sa[i];
+        if (v & flag) {
+            ++names;
+            first = i;
+        }
+        const bool unique = (v & flag) && (i + 1 == n1 || (sa[i + 1] & flag));
+        sa[n1 + (v & ~flag) / 2] = (first << 1) | (unique ? 1u : 0u);
     }
     unsigned top = n;
     for (unsigned i = n; i-- > n1;)
@@ -635,21 +606,25 @@ void ByteSorter::induceSuffixArray()
     unsigned bound[256];
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
-    for (unsigned i = 0; i < n; ++i) {
-        if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
-        const unsigned j = sa[i] - 1;
-        if (j >= n) continue;
-        const unsigned char c = t[j];
-        if (c >= t[j + 1]) sa[bound[c]++] = j;
+    for (unsigned b = 0, i = 0; b < 256; ++b) {
+        for (const unsigned end = i + counts_[b]; i < end; ++i) {
+            if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+            const unsigned j = sa[i] - 1;
+            if (j >= n) continue;
+            const unsigned char c = t[j];
+            if (c >= b) sa[bound[c]++] = j;
+        }
     }
     tails(bound);
-    for (unsigned i = n; i-- > 0;) {
-        if (i >= prefetchDistance) prefetch(i - prefetchDistance);
-        const unsigned j = sa[i] - 1;
-        if (j >= n) continue;
-        const unsigned char c = t[j];
-        const unsigned char next = t[j + 1];
-        if (c < next || (c == next && i >= bound[c])) sa[--bound[c]] = j;
+    for (unsigned b = 256, i = n; b-- > 0;) {
+        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
+            if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+            const unsigned j = sa[i] - 1;
+            if (j >= n) continue;
+            const unsigned char c = t[j];
+            if (c < b || (c == b && i >= bound[c])) sa[--bound[c]] = j;
+        }
+        ++i;
     }
 }
 
@@ -663,33 +638,39 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     unsigned bound[256];
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
-    for (unsigned i = 0; i < n; ++i) {
-        if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
-        const unsigned j = sa[i] - 1;
-        if (j >= n) continue;  // empty, suffix 0, or done
-        const unsigned char c = t[j];
-        // An S-type suffix j is left for the S-type scan to place and name.
-        if (c >= t[j + 1]) {
-            sa[bound[c]++] = j;
-            sa[i] = flag | c;
+    for (unsigned b = 0, i = 0; b < 256; ++b) {
+        for (const unsigned end = i + counts_[b]; i < end; ++i) {
+            if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+            const unsigned j = sa[i] - 1;
+            if (j >= n) continue;  // empty, suffix 0, or done
+            const unsigned char c = t[j];
+            // An S-type suffix j is left for the S-type scan to place and
+            // name.
+            if (c >= b) {
+                sa[bound[c]++] = j;
+                sa[i] = flag | c;
+            }
         }
     }
     tails(bound);
     unsigned primary = 0;
-    for (unsigned i = n; i-- > 0;) {
-        if (i >= prefetchDistance) prefetch(i - prefetchDistance);
-        const unsigned s = sa[i];
-        if (s & flag) continue;
-        // No slot is empty by now, so 0 is suffix 0.
-        if (s == 0) {
-            primary = i;
-            continue;
+    for (unsigned b = 256, i = n; b-- > 0;) {
+        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
+            if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+            const unsigned s = sa[i];
+            if (s & flag) continue;
+            // No slot is empty by now, so 0 is suffix 0.
+            if (s == 0) {
+                primary = i;
+                continue;
+            }
+            const unsigned char c = t[s - 1];
+            // Suffix s is S-type or an L-type one whose predecessor is
+            // S-type: the predecessor is S-type unless it is greater.
+            if (c <= b) sa[--bound[c]] = s - 1;
+            sa[i] = flag | c;
         }
-        const unsigned char c = t[s - 1];
-        // Suffix s is S-type or an L-type one whose predecessor is S-type:
-        // the predecessor is S-type unless it is greater.
-        if (c <= t[s]) sa[--bound[c]] = s - 1;
-        sa[i] = flag | c;
+        ++i;
     }
     // Suffix 0 has no predecessor; the last byte stands in for it.
     const unsigned char last = t[n - 1];
