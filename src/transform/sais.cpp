@@ -59,6 +59,17 @@ private:
     std::size_t count_ = 0;
 };
 
+// Calls f(r) for every set bit r < n of the bit set at `words`, ascending.
+template <class F>
+void forEachBit(const std::uint64_t* words, unsigned n, F f)
+{
+    for (unsigned w = 0; w <= (n - 1) / 64; ++w)
+        for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
+            const unsigned r = 64 * w + static_cast<unsigned>(__builtin_ctzll(bits));
+            if (r < n) f(r);
+        }
+}
+
 // Names of LMS substrings, the symbols of a reduced text. The name of a
 // substring is (r << 1) | u: r is the rank, among all LMS substrings of the
 // text above, of the first one equal to it, and u is 1 when no other one
@@ -91,11 +102,13 @@ public:
     static constexpr unsigned lmsMark = 1u << 31;
 
     // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < 2^30; every
-    // symbol is a name of a text of n or more LMS substrings. `spare` is
+    // symbol is a name of one of n LMS substrings. `spare` is
     // scratch of `spareSize` entries, disjoint from sa, for the bucket
     // pointers when it holds n of them.
-    ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize)
-        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize)
+    // Bit r of `starts` is set when some name's rank is r.
+    ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize,
+                  const std::uint64_t* starts)
+        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts)
     {
         assert(n > 0 && n < (1u << 30));
     }
@@ -154,8 +167,9 @@ private:
     void induceS(bool markLms);
     // Moves the n1 marked LMS positions, in their order, to sa[0, n1),
     // names their substrings and leaves the next reduced text in
-    // sa[n - n1, n). Returns the number of distinct names.
-    unsigned nameLmsSubstrings(const LmsPositions& lms, unsigned n1);
+    // sa[n - n1, n), and their ranks in nameStarts. Returns the number of
+    // distinct names.
+    unsigned nameLmsSubstrings(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts);
     // Turns ranks of the next reduced text into LMS positions and puts them
     // at the ends of their buckets; all other slots become empty.
     void placeSortedLms(const LmsPositions& lms, unsigned n1);
@@ -165,25 +179,30 @@ private:
     const unsigned n_;
     unsigned* const spare_;
     const unsigned spareSize_;
+    const std::uint64_t* const starts_;
     unsigned* bucket_ = nullptr;
     std::unique_ptr<unsigned[]> ownTable_;
 };
 
+// Both walk the ranks of the names in order, so the pointers are written in
+// ascending order and never counted.
 void ReducedSorter::setHeads()
 {
-    const unsigned* const t = t_;
     unsigned* const b = bucket_;
-    for (unsigned i = 0; i < n_; ++i)
-        if (!isUnique(t[i])) b[bucketOf(t[i])] = bucketOf(t[i]);
+    forEachBit(starts_, n_, [b](unsigned r) { b[r] = r; });
 }
 
 void ReducedSorter::setTails()
 {
-    setHeads();
-    const unsigned* const t = t_;
     unsigned* const b = bucket_;
-    for (unsigned i = 0; i < n_; ++i)
-        if (!isUnique(t[i])) ++b[bucketOf(t[i])];
+    unsigned previous = 0;
+    bool any = false;
+    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
+        if (any) b[previous] = r;
+        previous = r;
+        any = true;
+    });
+    if (any) b[previous] = n_;
 }
 
 void ReducedSorter::sort()
@@ -203,7 +222,8 @@ void ReducedSorter::sort()
         lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
         induceL();
         induceS(true);
-        const unsigned names = nameLmsSubstrings(lms, n1);
+        std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
+        const unsigned names = nameLmsSubstrings(lms, n1, nameStarts.data());
         unsigned* const reduced = sa_ + (n_ - n1);
         if (names == n1) {
             for (unsigned i = 0; i < n1; ++i) sa_[bucketOf(reduced[i])] = i;
@@ -212,7 +232,7 @@ void ReducedSorter::sort()
             // spare; an own table goes while it runs.
             const bool own = ownTable_ != nullptr;
             if (own) releaseTable();
-            ReducedSorter(reduced, sa_, n1, sa_ + n1, n_ - 2 * n1).sort();
+            ReducedSorter(reduced, sa_, n1, sa_ + n1, n_ - 2 * n1, nameStarts.data()).sort();
             if (own) acquireTable();
         }
         placeSortedLms(lms, n1);
@@ -274,7 +294,7 @@ void ReducedSorter::induceS(bool markLms)
     }
 }
 
-unsigned ReducedSorter::nameLmsSubstrings(const LmsPositions& lms, unsigned n1)
+unsigned ReducedSorter::nameLmsSubstrings(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts)
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
@@ -324,6 +344,7 @@ unsigned ReducedSorter::nameLmsSubstrings(const LmsPositions& lms, unsigned n1)
         if (!same) {
             ++names;
             first = i;
+            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
         }
         previous = p;
         previousLength = length;
@@ -431,7 +452,7 @@ private:
     void induceAndNameS();
     // Moves the LMS positions in their order to sa[0, n1) and leaves the
     // reduced text in sa[n - n1, n); returns the number of distinct names.
-    unsigned gatherNames(unsigned n1);
+    unsigned gatherNames(unsigned n1, std::uint64_t* nameStarts);
 
     const unsigned char* const t_;
     unsigned* const sa_;
@@ -458,14 +479,15 @@ void ByteSorter::placeLmsSuffixes()
         if (tail[c] != end[c]) sa[tail[c]] |= flag;
     induceAndNameL();
     induceAndNameS();
-    const unsigned names = gatherNames(n1);
+    std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
+    const unsigned names = gatherNames(n1, nameStarts.data());
 
     // The reduced text's order into sa[0, n1), in the unused middle slots.
     unsigned* const reduced = sa + (n_ - n1);
     if (names == n1) {
         for (unsigned i = 0; i < n1; ++i) sa[bucketOf(reduced[i])] = i;
     } else {
-        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1).sort();
+        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data()).sort();
     }
 
     // Ranks to positions, then each to the end of its bucket; the LMS suffix
@@ -555,7 +577,7 @@ void ByteSorter::induceAndNameS()
     }
 }
 
-unsigned ByteSorter::gatherNames(unsigned n1)
+unsigned ByteSorter::gatherNames(unsigned n1, std::uint64_t* nameStarts)
 {
     unsigned* const sa = sa_;
     const unsigned n = n_;
@@ -587,6 +609,7 @@ unsigned ByteSorter::gatherNames(unsigned n1)
         if (v & flag) {
             ++names;
             first = i;
+            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
         }
         const bool unique = (v & flag) && (i + 1 == n1 || (sa[i + 1] & flag));
         sa[n1 + (v & ~flag) / 2] = (first << 1) | (unique ? 1u : 0u);
