@@ -10,6 +10,16 @@
 
 namespace {
 
+// Population count without a library call: portable builds have no popcnt
+// instruction, and g++ turns the builtin into a call then.
+inline unsigned popcount64(std::uint64_t x)
+{
+    x -= (x >> 1) & 0x5555555555555555u;
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<unsigned>((x * 0x0101010101010101u) >> 56);
+}
+
 // Suffix i of a text is S-type when it is less than suffix i + 1 and L-type
 // otherwise; the last suffix is L-type because the end of the text follows it
 // and is lower than every symbol. Position i > 0 is LMS (leftmost S) when
@@ -39,7 +49,7 @@ public:
             nextIsS = isS;
         }
         words_[0] = word;
-        for (std::uint64_t w : words_) count_ += static_cast<std::size_t>(__builtin_popcountll(w));
+        for (std::uint64_t w : words_) count_ += popcount64(w);
     }
 
     std::size_t count() const { return count_; }
@@ -59,6 +69,19 @@ private:
     std::size_t count_ = 0;
 };
 
+// Prefetch helpers. They are free functions over local copies of the
+// arrays: g++ 12 drops a prefetch whose address it reloads from members in
+// the scan loops.
+
+// Starts loading the text before the suffix in slot i, if there is one;
+// `mask` strips flag bits from the slot value.
+template <class SymbolT>
+inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned n, unsigned i, unsigned mask = ~0u)
+{
+    const unsigned j = (sa[i] & mask) - 1;
+    if (j < n) __builtin_prefetch(t + j);
+}
+
 // Calls f(r) for every set bit r < n of the bit set at `words`, ascending.
 template <class F>
 void forEachBit(const std::uint64_t* words, unsigned n, F f)
@@ -76,8 +99,8 @@ void forEachBit(const std::uint64_t* words, unsigned n, F f)
 // equals it. Names compare as their substrings do; the bucket of name c in
 // the reduced text's suffix array starts at slot c >> 1, so it needs no
 // counting, and a unique name's bucket is that one slot, which needs no
-// bucket pointer at all. The reduced texts of real data have mostly unique
-// names (random bytes: 94%).
+// bucket pointer at all. The reduced texts of random bytes have mostly
+// unique names (94%), those of text mostly repeated ones.
 inline bool isUnique(unsigned name) { return name & 1; }
 inline unsigned bucketOf(unsigned name) { return name >> 1; }
 
@@ -108,9 +131,14 @@ public:
     // Bit r of `starts` is set when some name's rank is r.
     ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize,
                   const std::uint64_t* starts)
-        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts)
+        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts),
+          startsBefore_(n / 64 + 1)
     {
         assert(n > 0 && n < (1u << 30));
+        for (unsigned w = 0; w <= n / 64; ++w) {
+            startsBefore_[w] = distinct_;
+            distinct_ += popcount64(starts[w]);
+        }
     }
 
     void sort();
@@ -121,15 +149,31 @@ private:
     // slot it goes to. Fetched this many slots ahead of use and half that.
     static constexpr unsigned prefetchDistance = 32;
 
-    // Bucket pointers of the repeated names, indexed by bucketOf(name).
+    // Bucket pointers, one per distinct name in the order of the names:
+    // dense, so that few distinct names share few cache lines.
     void acquireTable()
     {
-        if (spareSize_ >= n_) {
+        if (spareSize_ >= distinct_) {
             bucket_ = spare_;
         } else {
-            ownTable_.reset(new unsigned[n_]);
+            ownTable_.reset(new unsigned[distinct_]);
             bucket_ = ownTable_.get();
         }
+    }
+    // Index of name c in the bucket table: how many names rank before it.
+    unsigned slotOfName(unsigned c) const { return nameIndex(starts_, startsBefore_.data(), c); }
+    static unsigned nameIndex(const std::uint64_t* starts, const unsigned* before, unsigned c)
+    {
+        const unsigned r = bucketOf(c);
+        return before[r / 64] + popcount64(starts[r / 64] & ((std::uint64_t(1) << (r % 64)) - 1));
+    }
+    // Starts loading the bucket pointer of the suffix in slot i, whose text
+    // prefetchText() asked for earlier.
+    static void prefetchBucket(const unsigned* t, const unsigned* sa, unsigned n, const unsigned* bucket,
+                               const std::uint64_t* starts, const unsigned* before, unsigned i)
+    {
+        const unsigned j = sa[i] - 1;
+        if (j < n && !isUnique(t[j])) __builtin_prefetch(bucket + nameIndex(starts, before, t[j]));
     }
     void releaseTable()
     {
@@ -140,25 +184,8 @@ private:
     void setHeads();
     void setTails();
     // Next slot of bucket `name` from the left, or from the right.
-    unsigned pushHead(unsigned name) { return isUnique(name) ? bucketOf(name) : bucket_[bucketOf(name)]++; }
-    unsigned pushTail(unsigned name) { return isUnique(name) ? bucketOf(name) : --bucket_[bucketOf(name)]; }
-    void prefetchText(unsigned i) const
-    {
-        const unsigned j = sa_[i] - 1;
-        if (j < n_) __builtin_prefetch(t_ + j);
-    }
-    void prefetchBucket(unsigned i) const
-    {
-        const unsigned j = sa_[i] - 1;
-        if (j < n_ && !isUnique(t_[j])) __builtin_prefetch(bucket_ + bucketOf(t_[j]));
-    }
-    void prefetchTarget(unsigned i, unsigned back) const
-    {
-        const unsigned j = sa_[i] - 1;
-        if (j >= n_) return;
-        const unsigned c = t_[j];
-        __builtin_prefetch(sa_ + (isUnique(c) ? bucketOf(c) : bucket_[bucketOf(c)] - back), 1);
-    }
+    unsigned pushHead(unsigned name) { return isUnique(name) ? bucketOf(name) : bucket_[slotOfName(name)]++; }
+    unsigned pushTail(unsigned name) { return isUnique(name) ? bucketOf(name) : --bucket_[slotOfName(name)]; }
     // Left-to-right scan placing every L-type suffix after the suffix that
     // follows it has been placed.
     void induceL();
@@ -180,6 +207,8 @@ private:
     unsigned* const spare_;
     const unsigned spareSize_;
     const std::uint64_t* const starts_;
+    std::vector<unsigned> startsBefore_;  // set bits of starts_ before each word
+    unsigned distinct_ = 0;
     unsigned* bucket_ = nullptr;
     std::unique_ptr<unsigned[]> ownTable_;
 };
@@ -188,21 +217,20 @@ private:
 // ascending order and never counted.
 void ReducedSorter::setHeads()
 {
-    unsigned* const b = bucket_;
-    forEachBit(starts_, n_, [b](unsigned r) { b[r] = r; });
+    unsigned* b = bucket_;
+    forEachBit(starts_, n_, [&b](unsigned r) { *b++ = r; });
 }
 
 void ReducedSorter::setTails()
 {
-    unsigned* const b = bucket_;
-    unsigned previous = 0;
+    // The bucket of a name ends where the next name's starts.
+    unsigned* b = bucket_;
     bool any = false;
-    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
-        if (any) b[previous] = r;
-        previous = r;
+    forEachBit(starts_, n_, [&b, &any](unsigned r) {
+        if (any) *b++ = r;
         any = true;
     });
-    if (any) b[previous] = n_;
+    if (any) *b = n_;
 }
 
 void ReducedSorter::sort()
@@ -246,14 +274,16 @@ void ReducedSorter::induceL()
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
     const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    const std::uint64_t* const starts = starts_;
+    const unsigned* const before = startsBefore_.data();
     setHeads();
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
     sa[pushHead(t[n - 1])] = n - 1;
     for (unsigned i = 0; i < n; ++i) {
         if (n - i > 2 * prefetchDistance) {
-            prefetchText(i + 2 * prefetchDistance);
-            prefetchBucket(i + prefetchDistance);
-            prefetchTarget(i + prefetchDistance / 2, 0);
+            prefetchText(t, sa, n, i + 2 * prefetchDistance);
+            prefetchBucket(t, sa, n, bucket, starts, before, i + prefetchDistance);
         }
         const unsigned j = sa[i] - 1;
         if (j >= n) continue;
@@ -261,7 +291,7 @@ void ReducedSorter::induceL()
         // position the symbol is greater; before an L-type suffix an equal
         // or greater symbol makes an L-type suffix.
         const unsigned c = t[j];
-        if (c >= t[j + 1]) sa[pushHead(c)] = j;
+        if (c >= t[j + 1]) sa[isUnique(c) ? bucketOf(c) : bucket[nameIndex(starts, before, c)]++] = j;
     }
 }
 
@@ -270,12 +300,14 @@ void ReducedSorter::induceS(bool markLms)
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
     const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    const std::uint64_t* const starts = starts_;
+    const unsigned* const before = startsBefore_.data();
     setTails();
     for (unsigned i = n; i-- > 0;) {
         if (i >= 2 * prefetchDistance) {
-            prefetchText(i - 2 * prefetchDistance);
-            prefetchBucket(i - prefetchDistance);
-            prefetchTarget(i - prefetchDistance / 2, 1);
+            prefetchText(t, sa, n, i - 2 * prefetchDistance);
+            prefetchBucket(t, sa, n, bucket, starts, before, i - prefetchDistance);
         }
         const unsigned j = sa[i] - 1;
         if (j >= n) continue;
@@ -286,11 +318,13 @@ void ReducedSorter::induceS(bool markLms)
         // bucket `next`, whose S-type part is the stretch this scan has
         // filled so far: slots from its pointer up. Equal neighbours mean a
         // repeated name, which has a pointer.
-        if (c < next || (c == next && i >= bucket_[bucketOf(c)])) {
-            unsigned value = j;
-            if (markLms && j > 0 && t[j - 1] > c) value |= lmsMark;
-            sa[pushTail(c)] = value;
+        if (isUnique(c)) {
+            // Unique names are never equal to their neighbour.
+            if (c < next) sa[bucketOf(c)] = markLms && j > 0 && t[j - 1] > c ? j | lmsMark : j;
+            continue;
         }
+        unsigned& tail = bucket[nameIndex(starts, before, c)];
+        if (c < next || (c == next && i >= tail)) sa[--tail] = markLms && j > 0 && t[j - 1] > c ? j | lmsMark : j;
     }
 }
 
@@ -367,13 +401,17 @@ void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
     unsigned* const position = sa + (n_ - n1);
     unsigned k = 0;
     lms.forEach<unsigned>([position, &k](unsigned p) { position[k++] = p; });
-    for (unsigned i = 0; i < n1; ++i) sa[i] = position[sa[i]];
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) __builtin_prefetch(position + sa[i + prefetchDistance]);
+        sa[i] = position[sa[i]];
+    }
     std::fill(sa + n1, sa + n_, emptySlot);
 
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
     setTails();
     for (unsigned i = n1; i-- > 0;) {
+        if (i >= prefetchDistance) __builtin_prefetch(t_ + sa[i - prefetchDistance]);
         const unsigned p = sa[i];
         sa[i] = emptySlot;
         sa[pushTail(t_[p])] = p;
@@ -443,11 +481,6 @@ private:
         unsigned sum = 0;
         for (unsigned c = 0; c < 256; ++c) b[c] = sum += counts_[c];
     }
-    void prefetch(unsigned i) const
-    {
-        const unsigned j = (sa_[i] & position) - 1;
-        if (j < n_) __builtin_prefetch(t_ + j);
-    }
     void induceAndNameL();
     void induceAndNameS();
     // Moves the LMS positions in their order to sa[0, n1) and leaves the
@@ -495,10 +528,14 @@ void ByteSorter::placeLmsSuffixes()
     // never overwrites one not yet moved.
     unsigned k = 0;
     lms.forEach<unsigned>([reduced, &k](unsigned p) { reduced[k++] = p; });
-    for (unsigned i = 0; i < n1; ++i) sa[i] = reduced[sa[i]];
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) __builtin_prefetch(reduced + sa[i + prefetchDistance]);
+        sa[i] = reduced[sa[i]];
+    }
     std::fill(sa + n1, sa + n_, 0u);
     tails(tail);
     for (unsigned i = n1; i-- > 0;) {
+        if (i >= prefetchDistance) __builtin_prefetch(t + sa[i - prefetchDistance]);
         const unsigned p = sa[i];
         sa[i] = 0;
         sa[--tail[t[p]]] = p;
@@ -520,7 +557,7 @@ void ByteSorter::induceAndNameL()
     // Bucket by bucket: the suffix in a slot of bucket b starts with b.
     for (unsigned b = 0, i = 0; b < 256; ++b) {
         for (const unsigned end = i + counts_[b]; i < end; ++i) {
-            if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance, position);
             const unsigned v = sa[i];
             group += v >> 31;
             const unsigned j = (v & position) - 1;
@@ -540,6 +577,7 @@ void ByteSorter::induceAndNameS()
 {
     const unsigned char* const t = t_;
     unsigned* const sa = sa_;
+    const unsigned n = n_;
     unsigned tail[256];
     tails(tail);
     unsigned last[256] = {};
@@ -550,7 +588,7 @@ void ByteSorter::induceAndNameS()
     unsigned leftBoundary = 1;
     for (unsigned b = 256, i = n_; b-- > 0;) {
         for (const unsigned begin = i - counts_[b]; i-- > begin;) {
-            if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance, position);
             const unsigned v = sa[i];
             const unsigned s = v & position;
             // The S-type part of a bucket is what this scan has filled of it.
@@ -561,7 +599,6 @@ void ByteSorter::induceAndNameS()
             } else {
                 group += leftBoundary;
                 leftBoundary = v >> 31;
-                sa[i] = s;  // only the flags of S-type slots are read later
             }
             if (s == 0) continue;
             const unsigned char c = t[s - 1];
@@ -582,9 +619,10 @@ unsigned ByteSorter::gatherNames(unsigned n1, std::uint64_t* nameStarts)
     unsigned* const sa = sa_;
     const unsigned n = n_;
     // Every slot is filled. The LMS ones, in order, keep a flag when a
-    // boundary lies between them and the previous LMS slot; L-type slots
-    // carry no flag any more and need none, as the S-type part before them
-    // ends with one.
+    // boundary lies between them and the previous LMS slot. The flags of
+    // L-type slots add nothing: an L-type slot between two LMS slots means
+    // they lie in different buckets, and the S-type part of the first
+    // bucket ends with a flag anyway.
     unsigned found = 0;
     unsigned boundary = flag;
     for (unsigned i = 0; i < n; ++i) {
@@ -631,7 +669,7 @@ void ByteSorter::induceSuffixArray()
     sa[bound[t[n - 1]]++] = n - 1;
     for (unsigned b = 0, i = 0; b < 256; ++b) {
         for (const unsigned end = i + counts_[b]; i < end; ++i) {
-            if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance);
             const unsigned j = sa[i] - 1;
             if (j >= n) continue;
             const unsigned char c = t[j];
@@ -641,7 +679,7 @@ void ByteSorter::induceSuffixArray()
     tails(bound);
     for (unsigned b = 256, i = n; b-- > 0;) {
         for (const unsigned begin = i - counts_[b]; i-- > begin;) {
-            if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
             const unsigned j = sa[i] - 1;
             if (j >= n) continue;
             const unsigned char c = t[j];
@@ -663,7 +701,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     sa[bound[t[n - 1]]++] = n - 1;
     for (unsigned b = 0, i = 0; b < 256; ++b) {
         for (const unsigned end = i + counts_[b]; i < end; ++i) {
-            if (i + prefetchDistance < n) prefetch(i + prefetchDistance);
+            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance);
             const unsigned j = sa[i] - 1;
             if (j >= n) continue;  // empty, suffix 0, or done
             const unsigned char c = t[j];
@@ -679,7 +717,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     unsigned primary = 0;
     for (unsigned b = 256, i = n; b-- > 0;) {
         for (const unsigned begin = i - counts_[b]; i-- > begin;) {
-            if (i >= prefetchDistance) prefetch(i - prefetchDistance);
+            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
             const unsigned s = sa[i];
             if (s & flag) continue;
             // No slot is empty by now, so 0 is suffix 0.
