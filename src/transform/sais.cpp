@@ -145,9 +145,8 @@ public:
 
 private:
     // The scans are bound by cache misses, not by arithmetic: the text
-    // before the suffix in a slot, the bucket pointer of its symbol and the
-    // slot it goes to. Fetched this many slots ahead of use and half that.
-    static constexpr unsigned prefetchDistance = 32;
+    // before the suffix in a slot is fetched this many slots ahead of use.
+    static constexpr unsigned prefetchDistance = 64;
 
     // Bucket pointers, one per distinct name in the order of the names:
     // dense, so that few distinct names share few cache lines.
@@ -166,14 +165,6 @@ private:
     {
         const unsigned r = bucketOf(c);
         return before[r / 64] + popcount64(starts[r / 64] & ((std::uint64_t(1) << (r % 64)) - 1));
-    }
-    // Starts loading the bucket pointer of the suffix in slot i, whose text
-    // prefetchText() asked for earlier.
-    static void prefetchBucket(const unsigned* t, const unsigned* sa, unsigned n, const unsigned* bucket,
-                               const std::uint64_t* starts, const unsigned* before, unsigned i)
-    {
-        const unsigned j = sa[i] - 1;
-        if (j < n && !isUnique(t[j])) __builtin_prefetch(bucket + nameIndex(starts, before, t[j]));
     }
     void releaseTable()
     {
@@ -281,10 +272,7 @@ void ReducedSorter::induceL()
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
     sa[pushHead(t[n - 1])] = n - 1;
     for (unsigned i = 0; i < n; ++i) {
-        if (n - i > 2 * prefetchDistance) {
-            prefetchText(t, sa, n, i + 2 * prefetchDistance);
-            prefetchBucket(t, sa, n, bucket, starts, before, i + prefetchDistance);
-        }
+        if (n - i > prefetchDistance) prefetchText(t, sa, n, i + prefetchDistance);
         const unsigned j = sa[i] - 1;
         if (j >= n) continue;
         // Slots hold only L-type and LMS suffixes here. Before an LMS
@@ -305,10 +293,7 @@ void ReducedSorter::induceS(bool markLms)
     const unsigned* const before = startsBefore_.data();
     setTails();
     for (unsigned i = n; i-- > 0;) {
-        if (i >= 2 * prefetchDistance) {
-            prefetchText(t, sa, n, i - 2 * prefetchDistance);
-            prefetchBucket(t, sa, n, bucket, starts, before, i - prefetchDistance);
-        }
+        if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
         const unsigned j = sa[i] - 1;
         if (j >= n) continue;
         const unsigned c = t[j];
