@@ -4,7 +4,6 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -125,10 +124,9 @@ public:
     static constexpr unsigned lmsMark = 1u << 31;
 
     // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < 2^30; every
-    // symbol is a name of one of n LMS substrings. `spare` is
-    // scratch of `spareSize` entries, disjoint from sa, for the bucket
-    // pointers when it holds n of them.
-    // Bit r of `starts` is set when some name's rank is r.
+    // symbol is a name of one of n LMS substrings, and bit r of `starts` is
+    // set when some name's rank is r. `spare` is scratch of `spareSize`
+    // entries, disjoint from sa, for the bucket pointers when they fit.
     ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize,
                   const std::uint64_t* starts)
         : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts),
