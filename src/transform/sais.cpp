@@ -32,7 +32,7 @@ inline unsigned popcount64(std::uint64_t x)
 class LmsPositions {
 public:
     template <class SymbolT, class IndexT>
-    LmsPositions(const SymbolT* t, IndexT n) : words_(n / 64 + 1, 0)
+    LmsPositions(const SymbolT* t, IndexT n) : words_(n / 64 + 1, 0), before_(n / 64 + 1)
     {
         // Word by word from the end, so that the inner loop has a fixed
         // base and no end-of-word test.
@@ -51,11 +51,25 @@ public:
                 nextIsS = isS;
             }
             words_[w] = word;
-            count_ += popcount64(word);
+        }
+        for (std::size_t w = 0; w < words_.size(); ++w) {
+            before_[w] = static_cast<std::uint32_t>(count_);
+            count_ += popcount64(words_[w]);
         }
     }
 
     std::size_t count() const { return count_; }
+    // Number of LMS positions below p, p < n.
+    unsigned rank(std::size_t p) const
+    {
+        const std::uint64_t below = words_[p / 64] & ((std::uint64_t(1) << (p % 64)) - 1);
+        return before_[p / 64] + popcount64(below);
+    }
+    void prefetchRank(std::size_t p) const
+    {
+        __builtin_prefetch(&words_[p / 64]);
+        __builtin_prefetch(&before_[p / 64]);
+    }
 
     // Calls f(p) for every LMS position p in ascending order.
     template <class IndexT, class F>
@@ -69,6 +83,7 @@ public:
 
 private:
     std::vector<std::uint64_t> words_;
+    std::vector<std::uint32_t> before_;  // LMS positions before each word
     std::size_t count_ = 0;
 };
 
@@ -458,7 +473,7 @@ private:
     void induceAndNameS();
     // Moves the LMS positions in their order to sa[0, n1) and leaves the
     // reduced text in sa[n - n1, n); returns the number of distinct names.
-    unsigned gatherNames(unsigned n1, std::uint64_t* nameStarts);
+    unsigned gatherNames(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts);
 
     const unsigned char* const t_;
     unsigned* const sa_;
@@ -486,7 +501,7 @@ void ByteSorter::placeLmsSuffixes()
     induceAndNameL();
     induceAndNameS();
     std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-    const unsigned names = gatherNames(n1, nameStarts.data());
+    const unsigned names = gatherNames(lms, n1, nameStarts.data());
 
     // The reduced text's order into sa[0, n1), in the unused middle slots.
     unsigned* const reduced = sa + (n_ - n1);
@@ -587,7 +602,7 @@ void ByteSorter::induceAndNameS()
     }
 }
 
-unsigned ByteSorter::gatherNames(unsigned n1, std::uint64_t* nameStarts)
+unsigned ByteSorter::gatherNames(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts)
 {
     unsigned* const sa = sa_;
     const unsigned n = n_;
@@ -609,13 +624,13 @@ unsigned ByteSorter::gatherNames(unsigned n1, std::uint64_t* nameStarts)
     assert(found == n1);
     (void)found;
 
-    // LMS positions are at least two apart, so p / 2 gives each its own slot
-    // in sa[n1, n) for its name; then the names go in text order into the
-    // top n1 slots, each at or above the slot it came from.
-    std::fill(sa + n1, sa + n, ~0u);
+    // Each name goes straight to its place in text order in the top n1
+    // slots, which n1 <= n / 2 keeps clear of the order being read.
+    unsigned* const reduced = sa + (n - n1);
     unsigned names = 0;
     unsigned first = 0;
     for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) lms.prefetchRank(sa[i + prefetchDistance] & ~flag);
         const unsigned v = sa[i];
         if (v & flag) {
             ++names;
@@ -623,12 +638,8 @@ unsigned ByteSorter::gatherNames(unsigned n1, std::uint64_t* nameStarts)
             nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
         }
         const bool unique = (v & flag) && (i + 1 == n1 || (sa[i + 1] & flag));
-        sa[n1 + (v & ~flag) / 2] = (first << 1) | (unique ? 1u : 0u);
+        reduced[lms.rank(v & ~flag)] = (first << 1) | (unique ? 1u : 0u);
     }
-    unsigned top = n;
-    for (unsigned i = n; i-- > n1;)
-        if (sa[i] != ~0u) sa[--top] = sa[i];
-    assert(top == n - n1);
     return names;
 }
 
