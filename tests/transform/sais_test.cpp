@@ -287,3 +287,29 @@ TEST(SuffixArrayFast, DirectTransformMatchesReferenceAroundPowersOfTwo)
         for (std::size_t n : sizes) checkDirectTransform(kind.second(n));
     }
 }
+
+// Reduced texts whose names are partly unique and partly repeated at every
+// level: random data with copied stretches (repeats inside noise), square
+// and cube repeats of random units, and zigzags long enough that a reduced
+// level's bucket table does not fit beside its text and gets its own array.
+TEST(SuffixArrayFast, MatchesDoublingSortWhenReducedTextsMixUniqueAndRepeatedNames)
+{
+    std::mt19937 rng(31337);
+    std::vector<std::string> blocks;
+    for (unsigned alphabet : {3u, 16u, 256u}) {
+        std::string s = randomBlock(rng, 40000, alphabet, 0);
+        for (int copy = 0; copy < 8; ++copy) {
+            const std::size_t from = rng() % 30000, to = rng() % 30000, length = 200 + rng() % 5000;
+            s.replace(to, length, s.substr(from, length));
+        }
+        blocks.push_back(s.substr(0, 40000));
+        const std::string unit = randomBlock(rng, 3000 + alphabet, alphabet, 0);
+        blocks.push_back(unit + unit);
+        blocks.push_back(unit + unit + unit.substr(0, 1500) + unit);
+    }
+    std::string zigzag(1 << 17, '\0');
+    for (std::size_t i = 0; i < zigzag.size(); ++i)
+        zigzag[i] = static_cast<char>(i % 2 ? rng() % 3 : 253 + (i / 2) % 3);
+    blocks.push_back(zigzag);
+    for (const std::string& s : blocks) checkDirectTransform(s);
+}
