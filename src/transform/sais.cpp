@@ -111,6 +111,58 @@ void forEachBit(const std::uint64_t* words, unsigned n, F f)
         }
 }
 
+// Slot values of the first scans of every level, which name the LMS
+// substrings while they order them (see ByteSorter): a position, a flag for
+// a boundary between unequal prefixes, and a mark on LMS positions. 0 is an
+// empty slot as well as suffix 0.
+constexpr unsigned boundaryFlag = 1u << 31;
+constexpr unsigned lmsFlag = 1u << 30;
+constexpr unsigned positionMask = lmsFlag - 1;
+
+// After the first scans of a text of n symbols and n1 LMS positions: moves
+// the LMS positions, in their order, to sa[0, n1), writes their names (see
+// below) in text order to sa[n - n1, n), sets the ranks of the names in
+// nameStarts and returns the number of distinct names.
+unsigned gatherNames(unsigned* sa, unsigned n, unsigned n1, const LmsPositions& lms, std::uint64_t* nameStarts)
+{
+    // Every slot is filled. The LMS ones, in order, keep a flag when a
+    // boundary lies between them and the previous LMS slot. The flags of
+    // L-type slots add nothing: an L-type slot between two LMS slots means
+    // they lie in different buckets, and the S-type part of the first
+    // bucket ends with a flag anyway.
+    unsigned found = 0;
+    unsigned boundary = boundaryFlag;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned v = sa[i];
+        if (v & lmsFlag) {
+            sa[found++] = (v & positionMask) | boundary;
+            boundary = 0;
+        }
+        boundary |= v & boundaryFlag;
+    }
+    assert(found == n1);
+    (void)found;
+
+    // Each name goes straight to its place in text order in the top n1
+    // slots, which n1 <= n / 2 keeps clear of the order being read.
+    unsigned* const reduced = sa + (n - n1);
+    unsigned names = 0;
+    unsigned first = 0;
+    const unsigned prefetchDistance = 32;
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) lms.prefetchRank(sa[i + prefetchDistance] & ~boundaryFlag);
+        const unsigned v = sa[i];
+        if (v & boundaryFlag) {
+            ++names;
+            first = i;
+            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
+        }
+        const bool unique = (v & boundaryFlag) && (i + 1 == n1 || (sa[i + 1] & boundaryFlag));
+        reduced[lms.rank(v & ~boundaryFlag)] = (first << 1) | (unique ? 1u : 0u);
+    }
+    return names;
+}
+
 // Names of LMS substrings, the symbols of a reduced text. The name of a
 // substring is (r << 1) | u: r is the rank, among all LMS substrings of the
 // text above, of the first one equal to it, and u is 1 when no other one
@@ -187,14 +239,15 @@ private:
     // Left-to-right scan placing every L-type suffix after the suffix that
     // follows it has been placed.
     void induceL();
-    // Right-to-left scan placing every S-type suffix; with markLms the LMS
-    // ones get lmsMark added so that they can be picked out afterwards.
-    void induceS(bool markLms);
-    // Moves the n1 marked LMS positions, in their order, to sa[0, n1),
-    // names their substrings and leaves the next reduced text in
-    // sa[n - n1, n), and their ranks in nameStarts. Returns the number of
-    // distinct names.
-    unsigned nameLmsSubstrings(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts);
+    // Right-to-left scan placing every S-type suffix.
+    void induceS();
+    // The first scans, which also name the LMS substrings as the byte
+    // level's do. A repeated name's bucket has two slots or more, so the
+    // table entry after its pointer belongs to no other name and holds the
+    // group count of the bucket's last placement.
+    void induceAndNameL();
+    void induceAndNameS();
+    void clearGroups();
     // Turns ranks of the next reduced text into LMS positions and puts them
     // at the ends of their buckets; all other slots become empty.
     void placeSortedLms(const LmsPositions& lms, unsigned n1);
@@ -237,19 +290,37 @@ void ReducedSorter::sort()
         sa_[0] = 0;
         return;
     }
-    std::fill(sa_, sa_ + n_, emptySlot);
     // Without LMS positions the text never rises: every suffix is L-type and
     // the final scans below order them from the end of the text alone.
     const LmsPositions lms(t_, n_);
     const unsigned n1 = static_cast<unsigned>(lms.count());
     acquireTable();
+    if (n1 == 0) std::fill(sa_, sa_ + n_, emptySlot);
     if (n1 != 0) {
+        // The first scans use the slot values of gatherNames().
+        std::fill(sa_, sa_ + n_, 0u);
         setTails();
         lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
-        induceL();
-        induceS(true);
+        // Seeds of one bucket all equal their first symbol: one group each.
+        unsigned previous = 0;
+        bool any = false;
+        auto flagSeeds = [this](unsigned r, unsigned end) {
+            if (end == r + 1) {
+                if (sa_[r] != 0) sa_[r] |= boundaryFlag;
+            } else if (bucket_[r] != end) {
+                sa_[bucket_[r]] |= boundaryFlag;
+            }
+        };
+        forEachBit(starts_, n_, [&](unsigned r) {
+            if (any) flagSeeds(previous, r);
+            previous = r;
+            any = true;
+        });
+        flagSeeds(previous, n_);
+        induceAndNameL();
+        induceAndNameS();
         std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-        const unsigned names = nameLmsSubstrings(lms, n1, nameStarts.data());
+        const unsigned names = gatherNames(sa_, n_, n1, lms, nameStarts.data());
         unsigned* const reduced = sa_ + (n_ - n1);
         if (names == n1) {
             for (unsigned i = 0; i < n1; ++i) sa_[bucketOf(reduced[i])] = i;
@@ -264,7 +335,7 @@ void ReducedSorter::sort()
         placeSortedLms(lms, n1);
     }
     induceL();
-    induceS(false);
+    induceS();
 }
 
 void ReducedSorter::induceL()
@@ -288,7 +359,7 @@ void ReducedSorter::induceL()
     }
 }
 
-void ReducedSorter::induceS(bool markLms)
+void ReducedSorter::induceS()
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
@@ -308,79 +379,98 @@ void ReducedSorter::induceS(bool markLms)
         // repeated name, which has a pointer.
         if (isUnique(c)) {
             // Unique names are never equal to their neighbour.
-            if (c < next) sa[bucketOf(c)] = markLms && j > 0 && t[j - 1] > c ? j | lmsMark : j;
+            if (c < next) sa[bucketOf(c)] = j;
             continue;
         }
         unsigned& tail = bucket[bucketOf(c)];
-        if (c < next || (c == next && i >= tail)) sa[--tail] = markLms && j > 0 && t[j - 1] > c ? j | lmsMark : j;
+        if (c < next || (c == next && i >= tail)) sa[--tail] = j;
     }
 }
 
-unsigned ReducedSorter::nameLmsSubstrings(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts)
+void ReducedSorter::clearGroups()
+{
+    unsigned* const b = bucket_;
+    unsigned previous = 0;
+    bool any = false;
+    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
+        if (any && r != previous + 1) b[previous + 1] = 0;
+        previous = r;
+        any = true;
+    });
+    if (any && n_ != previous + 1) b[previous + 1] = 0;
+}
+
+void ReducedSorter::induceAndNameL()
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
     const unsigned n = n_;
-
-    // Every slot is filled after the two scans; the marked ones are the LMS
-    // positions in the order of their substrings.
-    unsigned found = 0;
+    unsigned* const bucket = bucket_;
+    setHeads();
+    clearGroups();
+    unsigned group = 1;
+    // Places suffix j, of name c, at the front of its bucket.
+    auto place = [&](unsigned c, unsigned j) {
+        if (isUnique(c)) {
+            sa[bucketOf(c)] = j | boundaryFlag;
+            return;
+        }
+        unsigned* const entry = bucket + bucketOf(c);
+        sa[entry[0]++] = j | (entry[1] != group ? boundaryFlag : 0u);
+        entry[1] = group;
+    };
+    // The end of the text is the least suffix and its own group.
+    place(t[n - 1], n - 1);
     for (unsigned i = 0; i < n; ++i) {
-        assert(sa[i] != emptySlot);
-        if (sa[i] & lmsMark) sa[found++] = sa[i] & ~lmsMark;
+        if (n - i > prefetchDistance) prefetchText(t, sa, n, i + prefetchDistance, positionMask);
+        const unsigned v = sa[i];
+        group += v >> 31;
+        const unsigned j = (v & positionMask) - 1;
+        if (j >= n) continue;
+        const unsigned c = t[j];
+        if (c >= t[j + 1]) place(c, j);
     }
-    assert(found == n1);
-    (void)found;
+}
 
-    // LMS positions are at least two apart, so p / 2 gives each its own slot
-    // in sa[n1, n): first the substring length, then the name.
-    unsigned* const slotOf = sa + n1;
-    std::fill(slotOf, sa + n, emptySlot);
-    unsigned previousLms = 0;
-    lms.forEach<unsigned>([slotOf, &previousLms](unsigned p) {
-        if (previousLms != 0) slotOf[previousLms / 2] = p - previousLms + 1;
-        previousLms = p;
-    });
-    slotOf[previousLms / 2] = n - previousLms + 1;
-
-    // Equal substrings are adjacent in the order; equal length and symbols
-    // also mean equal types, because both end at an LMS (S-type) position.
-    // The last substring includes the end of the text and equals no other
-    // (p + length > n only for it). A substring's name is written once the
-    // next one tells whether it is unique.
-    unsigned names = 0;
-    unsigned first = 0;  // rank of the first substring of the current name
-    unsigned previous = 0;
-    unsigned previousLength = 0;
-    bool previousStarts = false;
-    for (unsigned i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) {
-            __builtin_prefetch(slotOf + sa[i + prefetchDistance] / 2);
-            __builtin_prefetch(t + sa[i + prefetchDistance]);
+void ReducedSorter::induceAndNameS()
+{
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    setTails();
+    clearGroups();
+    unsigned group = 1;
+    unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
+    for (unsigned i = n; i-- > 0;) {
+        if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance, positionMask);
+        const unsigned v = sa[i];
+        const unsigned s = v & positionMask;
+        const unsigned next = t[s];
+        // A unique name's suffix is S-type when the next name is greater;
+        // a repeated name's when it lies in the part of its bucket this
+        // scan has filled.
+        const bool sType = isUnique(next) ? s + 1 < n && next < t[s + 1] : i >= bucket[bucketOf(next)];
+        if (sType) {
+            group += v >> 31;
+            leftBoundary = 1;
+        } else {
+            group += leftBoundary;
+            leftBoundary = v >> 31;
         }
-        const unsigned p = sa[i];
-        const unsigned length = slotOf[p / 2];
-        bool same = i != 0 && length == previousLength && p + length <= n && previous + length <= n;
-        for (unsigned k = 0; same && k < length; ++k) same = t[p + k] == t[previous + k];
-        if (i != 0) slotOf[previous / 2] = (first << 1) | (previousStarts && !same ? 1u : 0u);
-        if (!same) {
-            ++names;
-            first = i;
-            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
+        if (s == 0) continue;
+        const unsigned c = t[s - 1];
+        if (c < next || (c == next && sType)) {
+            const unsigned value = (s - 1) | (s > 1 && t[s - 2] > c ? lmsFlag : 0u);
+            if (isUnique(c)) {
+                sa[bucketOf(c)] = value | boundaryFlag;
+            } else {
+                unsigned* const entry = bucket + bucketOf(c);
+                sa[--entry[0]] = value | (entry[1] != group ? boundaryFlag : 0u);
+                entry[1] = group;
+            }
         }
-        previous = p;
-        previousLength = length;
-        previousStarts = !same;
     }
-    slotOf[previous / 2] = (first << 1) | (previousStarts ? 1u : 0u);
-
-    // Names in text order into the top n1 slots; each lands at or above the
-    // slot it came from.
-    unsigned top = n;
-    for (unsigned i = n; i-- > n1;)
-        if (sa[i] != emptySlot) sa[--top] = sa[i];
-    assert(top == n - n1);
-    return names;
 }
 
 void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
@@ -432,10 +522,9 @@ void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 // the bucket's previous placement.
 class ByteSorter {
 public:
-    static constexpr unsigned flag = 1u << 31;
-    // Marks the LMS suffixes placed by the first S-type scan.
-    static constexpr unsigned lmsBit = 1u << 30;
-    static constexpr unsigned position = lmsBit - 1;
+    static constexpr unsigned flag = boundaryFlag;
+    static constexpr unsigned lmsBit = lmsFlag;
+    static constexpr unsigned position = positionMask;
     static constexpr unsigned prefetchDistance = 32;
 
     // 1 < n < 2^30; sa has n entries.
@@ -471,9 +560,6 @@ private:
     }
     void induceAndNameL();
     void induceAndNameS();
-    // Moves the LMS positions in their order to sa[0, n1) and leaves the
-    // reduced text in sa[n - n1, n); returns the number of distinct names.
-    unsigned gatherNames(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts);
 
     const unsigned char* const t_;
     unsigned* const sa_;
@@ -501,7 +587,7 @@ void ByteSorter::placeLmsSuffixes()
     induceAndNameL();
     induceAndNameS();
     std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-    const unsigned names = gatherNames(lms, n1, nameStarts.data());
+    const unsigned names = gatherNames(sa, n_, n1, lms, nameStarts.data());
 
     // The reduced text's order into sa[0, n1), in the unused middle slots.
     unsigned* const reduced = sa + (n_ - n1);
@@ -600,47 +686,6 @@ void ByteSorter::induceAndNameS()
         }
         ++i;
     }
-}
-
-unsigned ByteSorter::gatherNames(const LmsPositions& lms, unsigned n1, std::uint64_t* nameStarts)
-{
-    unsigned* const sa = sa_;
-    const unsigned n = n_;
-    // Every slot is filled. The LMS ones, in order, keep a flag when a
-    // boundary lies between them and the previous LMS slot. The flags of
-    // L-type slots add nothing: an L-type slot between two LMS slots means
-    // they lie in different buckets, and the S-type part of the first
-    // bucket ends with a flag anyway.
-    unsigned found = 0;
-    unsigned boundary = flag;
-    for (unsigned i = 0; i < n; ++i) {
-        const unsigned v = sa[i];
-        if (v & lmsBit) {
-            sa[found++] = (v & position) | boundary;
-            boundary = 0;
-        }
-        boundary |= v & flag;
-    }
-    assert(found == n1);
-    (void)found;
-
-    // Each name goes straight to its place in text order in the top n1
-    // slots, which n1 <= n / 2 keeps clear of the order being read.
-    unsigned* const reduced = sa + (n - n1);
-    unsigned names = 0;
-    unsigned first = 0;
-    for (unsigned i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) lms.prefetchRank(sa[i + prefetchDistance] & ~flag);
-        const unsigned v = sa[i];
-        if (v & flag) {
-            ++names;
-            first = i;
-            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
-        }
-        const bool unique = (v & flag) && (i + 1 == n1 || (sa[i + 1] & flag));
-        reduced[lms.rank(v & ~flag)] = (first << 1) | (unique ? 1u : 0u);
-    }
-    return names;
 }
 
 void ByteSorter::induceSuffixArray()
