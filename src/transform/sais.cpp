@@ -178,21 +178,21 @@ inline unsigned bucketOf(unsigned name) { return name >> 1; }
 //  1. LMS positions go to the ends of their first-symbol buckets; inducing
 //     the L-type suffixes from them (left to right) and then the S-type ones
 //     (right to left) orders the LMS substrings.
-//  2. Each LMS substring is named; the names in text order form the next
-//     reduced text, at most n / 2 symbols, whose suffix order is the order
-//     of the LMS suffixes. It is sorted by the same method when names
-//     repeat, directly otherwise.
+//  2. Each LMS substring is named, by the first scans themselves (see
+//     ByteSorter); the names in text order form the next reduced text, at
+//     most n / 2 symbols, whose suffix order is the order of the LMS
+//     suffixes. It is sorted by the same method when names repeat,
+//     directly otherwise.
 //  3. The sorted LMS suffixes go to the bucket ends in that order, and the
 //     same two inducing scans give the final order.
 // The next reduced text lives in the top of the suffix array and its own
 // suffix array in the bottom, so every level works inside the n slots.
 class ReducedSorter {
 public:
-    // Marks an unused slot. Any slot value v with v - 1 >= n (unsigned) is
-    // skipped by the inducing scans: empty slots, suffix 0, and marked LMS
-    // positions, since n < lmsMark.
+    // Marks an unused slot in the final scans. Any slot value v with
+    // v - 1 >= n (unsigned) is skipped by them: empty slots and suffix 0.
+    // The first scans use the slot values of gatherNames() instead.
     static constexpr unsigned emptySlot = ~0u;
-    static constexpr unsigned lmsMark = 1u << 31;
 
     // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < 2^30; every
     // symbol is a name of one of n LMS substrings, and bit r of `starts` is
