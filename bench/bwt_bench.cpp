@@ -1,10 +1,12 @@
 // Throughput of the forward and inverse BWT on 10 MiB blocks of five kinds:
 // English-like text, random bytes, one repeated byte, a short repeated
-// phrase and "mix10m", every file of three corpora (text, binaries, images). The repeated blocks drive the doubling suffix sort through the most
-// passes. BM_Bwt and BM_Ibwt run what the program runs (the induced-sorting
-// suffix sort, the inverse with many walks in flight); BM_SuffixArray* and
-// BM_IbwtPlain time the two suffix sorts alone and the plain inverse, the
-// references they replaced, in the same run.
+// phrase and "mix10m", every file of three corpora (text, binaries, images)
+// in path order. The repeated blocks drive the doubling suffix sort through
+// the most passes. BM_Bwt and BM_Ibwt run what the program runs (the
+// induced sort writing the transform directly, the inverse with many walks
+// in flight); BM_SuffixArray* and BM_IbwtPlain time the two suffix sorts
+// alone and the plain inverse, the references they replaced, in the same
+// run.
 
 #include <benchmark/benchmark.h>
 
