@@ -372,6 +372,12 @@ IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener)
 {
     static_assert(sizeof(CharT) == 1, "bwt sorts bytes");
     if (size == 0) return 0;
+    // Without a listener nobody needs the order itself: the sort writes the
+    // transform directly and skips the gather below.
+    if (listener == nullptr) {
+        unsigned char* const block = reinterpret_cast<unsigned char*>(data);
+        return bwtFromSais(block, block, size);
+    }
     const char* bytes = reinterpret_cast<const char*>(data);
     const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size);
 

@@ -12,8 +12,8 @@
 // Returns the suffix array of the bytes in [begin, end): entry r is the start
 // position of the suffix of rank r (rank 0 = least); null for an empty range.
 // Sorts by prefix doubling in 8(n+1) bytes of working memory plus the
-// n-entry result. bwt() uses the faster suffixArrayFast() of sais.h, which
-// gives the same array; this one is its reference in the tests.
+// n-entry result. bwt() uses the faster sort of sais.h, which gives the same
+// order; this one is its reference in the tests.
 // Instantiated for IndexT = unsigned.
 template <class IndexT>
 std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end);
@@ -29,7 +29,8 @@ public:
 // Replaces the `size` bytes at `data` by their Burrows-Wheeler transform (the
 // byte preceding each suffix, in suffix order) and returns the primary index,
 // the rank of the whole block among its suffixes. size 0 returns 0 and
-// touches nothing. A `listener` is shown the suffix array first. Allocation
+// touches nothing. Without a listener the sort writes the transform
+// directly (bwtFromSais); a `listener` is shown the suffix array first. Allocation
 // failures propagate; the block is then left untransformed.
 // Instantiated for CharT = char, IndexT = unsigned.
 template <class CharT, class IndexT>

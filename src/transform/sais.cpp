@@ -4,11 +4,20 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <type_traits>
 #include <vector>
 
 namespace {
+
+// Population count without a library call: portable builds have no popcnt
+// instruction, and g++ turns the builtin into a call then.
+inline unsigned popcount64(std::uint64_t x)
+{
+    x -= (x >> 1) & 0x5555555555555555u;
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<unsigned>((x * 0x0101010101010101u) >> 56);
+}
 
 // Suffix i of a text is S-type when it is less than suffix i + 1 and L-type
 // otherwise; the last suffix is L-type because the end of the text follows it
@@ -23,26 +32,44 @@ namespace {
 class LmsPositions {
 public:
     template <class SymbolT, class IndexT>
-    LmsPositions(const SymbolT* t, IndexT n) : words_(n / 64 + 1, 0)
+    LmsPositions(const SymbolT* t, IndexT n) : words_(n / 64 + 1, 0), before_(n / 64 + 1)
     {
-        std::uint64_t word = 0;
-        bool nextIsS = false;  // suffix n - 1 is L-type
-        for (IndexT q = n - 1; q > 0; --q) {
-            // Type of suffix q - 1 from its symbol, the next one and the
-            // type of suffix q; q is LMS when that changes from L to S.
-            const bool isS = (t[q - 1] < t[q]) | ((t[q - 1] == t[q]) & nextIsS);
-            word |= static_cast<std::uint64_t>(nextIsS & !isS) << (q % 64);
-            if (q % 64 == 0) {
-                words_[q / 64] = word;
-                word = 0;
+        // Word by word from the end, so that the inner loop has a fixed
+        // base and no end-of-word test.
+        std::uint64_t nextIsS = 0;  // suffix n - 1 is L-type
+        for (std::size_t w = (n - 1) / 64 + 1; w-- > 0;) {
+            const std::size_t base = 64 * w;
+            const std::size_t top = std::min<std::size_t>(base + 63, n - 1);
+            const std::size_t bottom = std::max<std::size_t>(base, 1);
+            std::uint64_t word = 0;
+            for (std::size_t q = top; q >= bottom; --q) {
+                // Type of suffix q - 1 from its symbol, the next one and the
+                // type of suffix q; q is LMS when that changes from L to S.
+                const SymbolT a = t[q - 1], b = t[q];
+                const std::uint64_t isS = (a < b) | ((a == b) & nextIsS);
+                word |= (nextIsS & ~isS) << (q - base);
+                nextIsS = isS;
             }
-            nextIsS = isS;
+            words_[w] = word;
         }
-        words_[0] = word;
-        for (std::uint64_t w : words_) count_ += static_cast<std::size_t>(__builtin_popcountll(w));
+        for (std::size_t w = 0; w < words_.size(); ++w) {
+            before_[w] = static_cast<std::uint32_t>(count_);
+            count_ += popcount64(words_[w]);
+        }
     }
 
     std::size_t count() const { return count_; }
+    // Number of LMS positions below p, p < n.
+    unsigned rank(std::size_t p) const
+    {
+        const std::uint64_t below = words_[p / 64] & ((std::uint64_t(1) << (p % 64)) - 1);
+        return before_[p / 64] + popcount64(below);
+    }
+    void prefetchRank(std::size_t p) const
+    {
+        __builtin_prefetch(&words_[p / 64]);
+        __builtin_prefetch(&before_[p / 64]);
+    }
 
     // Calls f(p) for every LMS position p in ascending order.
     template <class IndexT, class F>
@@ -56,332 +83,690 @@ public:
 
 private:
     std::vector<std::uint64_t> words_;
+    std::vector<std::uint32_t> before_;  // LMS positions before each word
     std::size_t count_ = 0;
 };
 
-// Starts loading the text before the suffix in slot i, if there is one.
-// (Free functions over local copies: g++ 12 drops a prefetch whose address
-// it reloads from members in these loops.)
-template <class SymbolT, class IndexT>
-inline void prefetchText(const SymbolT* t, const IndexT* sa, IndexT n, IndexT i)
+// Prefetch helpers. They are free functions over local copies of the
+// arrays: g++ 12 drops a prefetch whose address it reloads from members in
+// the scan loops.
+
+// Starts loading the text before the suffix in slot i, if there is one;
+// `mask` strips flag bits from the slot value.
+template <class SymbolT>
+inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned n, unsigned i, unsigned mask = ~0u)
 {
-    const IndexT j = sa[i] - 1;
+    const unsigned j = (sa[i] & mask) - 1;
     if (j < n) __builtin_prefetch(t + j);
 }
 
-// Starts loading the bucket bound of the suffix in slot i, whose text
-// prefetchText() asked for earlier.
-template <class SymbolT, class IndexT>
-inline void prefetchBound(const SymbolT* t, const IndexT* sa, IndexT n, const IndexT* bounds, IndexT i)
+// Calls f(r) for every set bit r < n of the bit set at `words`, ascending.
+template <class F>
+void forEachBit(const std::uint64_t* words, unsigned n, F f)
 {
-    const IndexT j = sa[i] - 1;
-    if (j < n) __builtin_prefetch(bounds + t[j]);
+    for (unsigned w = 0; w <= (n - 1) / 64; ++w)
+        for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
+            const unsigned r = 64 * w + static_cast<unsigned>(__builtin_ctzll(bits));
+            if (r < n) f(r);
+        }
 }
 
-// Induced sorting of one text over the symbols 0..alphabet-1:
+// Slot values of the first scans of every level, which name the LMS
+// substrings while they order them (see ByteSorter): a position, a flag for
+// a boundary between unequal prefixes, and a mark on LMS positions. 0 is an
+// empty slot as well as suffix 0.
+constexpr unsigned boundaryFlag = 1u << 31;
+constexpr unsigned lmsFlag = 1u << 30;
+constexpr unsigned positionMask = lmsFlag - 1;
+
+// After the first scans of a text of n symbols and n1 LMS positions: moves
+// the LMS positions, in their order, to sa[0, n1), writes their names (see
+// below) in text order to sa[n - n1, n), sets the ranks of the names in
+// nameStarts and returns the number of distinct names.
+unsigned gatherNames(unsigned* sa, unsigned n, unsigned n1, const LmsPositions& lms, std::uint64_t* nameStarts)
+{
+    // Every slot is filled. The LMS ones, in order, keep a flag when a
+    // boundary lies between them and the previous LMS slot. The flags of
+    // L-type slots add nothing: an L-type slot between two LMS slots means
+    // they lie in different buckets, and the S-type part of the first
+    // bucket ends with a flag anyway.
+    unsigned found = 0;
+    unsigned boundary = boundaryFlag;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned v = sa[i];
+        if (v & lmsFlag) {
+            sa[found++] = (v & positionMask) | boundary;
+            boundary = 0;
+        }
+        boundary |= v & boundaryFlag;
+    }
+    assert(found == n1);
+    (void)found;
+
+    // Each name goes straight to its place in text order in the top n1
+    // slots, which n1 <= n / 2 keeps clear of the order being read.
+    unsigned* const reduced = sa + (n - n1);
+    unsigned names = 0;
+    unsigned first = 0;
+    const unsigned prefetchDistance = 32;
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) lms.prefetchRank(sa[i + prefetchDistance] & ~boundaryFlag);
+        const unsigned v = sa[i];
+        if (v & boundaryFlag) {
+            ++names;
+            first = i;
+            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
+        }
+        const bool unique = (v & boundaryFlag) && (i + 1 == n1 || (sa[i + 1] & boundaryFlag));
+        reduced[lms.rank(v & ~boundaryFlag)] = (first << 1) | (unique ? 1u : 0u);
+    }
+    return names;
+}
+
+// Names of LMS substrings, the symbols of a reduced text. The name of a
+// substring is (r << 1) | u: r is the rank, among all LMS substrings of the
+// text above, of the first one equal to it, and u is 1 when no other one
+// equals it. Names compare as their substrings do; the bucket of name c in
+// the reduced text's suffix array starts at slot c >> 1, so it needs no
+// counting, and a unique name's bucket is that one slot, which needs no
+// bucket pointer at all. The reduced texts of random bytes have mostly
+// unique names (94%), those of text mostly repeated ones.
+inline bool isUnique(unsigned name) { return name & 1; }
+inline unsigned bucketOf(unsigned name) { return name >> 1; }
+
+// Induced sorting of a reduced text whose symbols are names as above:
 //  1. LMS positions go to the ends of their first-symbol buckets; inducing
 //     the L-type suffixes from them (left to right) and then the S-type ones
 //     (right to left) orders the LMS substrings.
-//  2. Each LMS substring is named by its rank among the distinct ones; the
-//     names in text order form a reduced text of at most n / 2 symbols whose
-//     suffix order is the order of the LMS suffixes. It is sorted by the same
-//     method when names repeat, directly otherwise.
+//  2. Each LMS substring is named, by the first scans themselves (see
+//     ByteSorter); the names in text order form the next reduced text, at
+//     most n / 2 symbols, whose suffix order is the order of the LMS
+//     suffixes. It is sorted by the same method when names repeat,
+//     directly otherwise.
 //  3. The sorted LMS suffixes go to the bucket ends in that order, and the
 //     same two inducing scans give the final order.
-// The reduced text lives in the top of the suffix array and its own suffix
-// array in the bottom, so every level works inside the n slots.
-template <class SymbolT, class IndexT>
-class InducedSorter {
-    static_assert(std::is_unsigned<IndexT>::value, "slot values are unsigned");
-
+// The next reduced text lives in the top of the suffix array and its own
+// suffix array in the bottom, so every level works inside the n slots.
+class ReducedSorter {
 public:
-    // Marks an unused slot. Any slot value v with v - 1 >= n (unsigned) is
-    // skipped by the inducing scans: empty slots, suffix 0, and marked LMS
-    // positions, since n < lmsMark.
-    static constexpr IndexT emptySlot = std::numeric_limits<IndexT>::max();
-    static constexpr IndexT lmsMark = IndexT(1) << (std::numeric_limits<IndexT>::digits - 1);
+    // Marks an unused slot in the final scans. Any slot value v with
+    // v - 1 >= n (unsigned) is skipped by them: empty slots and suffix 0.
+    // The first scans use the slot values of gatherNames() instead.
+    static constexpr unsigned emptySlot = ~0u;
 
-    // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < lmsMark; every
-    // symbol is below `alphabet`. `spare` is scratch of `spareSize` entries,
-    // disjoint from sa, for the bucket tables.
-    InducedSorter(const SymbolT* text, IndexT* sa, IndexT n, IndexT alphabet, IndexT* spare,
-                  IndexT spareSize)
-        : text_(text), sa_(sa), n_(n), alphabet_(alphabet), spare_(spare), spareSize_(spareSize)
+    // Sorts the suffixes of text[0, n) into sa[0, n). 0 < n < 2^30; every
+    // symbol is a name of one of n LMS substrings, and bit r of `starts` is
+    // set when some name's rank is r. `spare` is scratch of `spareSize`
+    // entries, disjoint from sa, for the bucket pointers when they fit.
+    ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize,
+                  const std::uint64_t* starts)
+        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts)
     {
-        assert(n > 0 && n < lmsMark);
+        assert(n > 0 && n < (1u << 30));
     }
 
     void sort();
 
 private:
     // The scans are bound by cache misses, not by arithmetic: the text
-    // before the suffix in a slot, and with a large alphabet the bucket
-    // bound of its symbol. Both are fetched this many slots ahead of use.
-    static constexpr IndexT prefetchDistance = 32;
-    static constexpr IndexT smallAlphabet = 4096;
+    // before the suffix in a slot is fetched this many slots ahead of use.
+    static constexpr unsigned prefetchDistance = 64;
 
-    void countSymbols(IndexT* counts) const
+    // Bucket pointers of the repeated names, indexed by bucketOf(name).
+    // (A dense table, one entry per distinct name, takes a rank query per
+    // access and measured 5% slower overall, though it fits the caches
+    // better when few names repeat.)
+    void acquireTable()
     {
-        std::fill(counts, counts + alphabet_, IndexT(0));
-        for (IndexT i = 0; i < n_; ++i) ++counts[text_[i]];
+        if (spareSize_ >= n_) {
+            bucket_ = spare_;
+        } else {
+            ownTable_.reset(new unsigned[n_]);
+            bucket_ = ownTable_.get();
+        }
     }
-    // Sets up the bucket tables for the scans before the reduced text is
-    // sorted, or after it; releaseTables() frees them in between, so that
-    // the tables of the levels never add up. Both go into the spare entries
-    // when they fit; else the bounds do and the counts get their own array;
-    // else the bounds get their own array and there are no counts.
-    void acquireTables();
-    void releaseTables();
-    // bounds[c] = first slot of bucket c, or one past its last slot.
-    void setBounds(bool ends);
+    void releaseTable()
+    {
+        ownTable_.reset();
+        bucket_ = nullptr;
+    }
+    // Pointers to the first slot, or one past the last, of every bucket.
+    void setHeads();
+    void setTails();
+    // Next slot of bucket `name` from the left, or from the right.
+    unsigned pushHead(unsigned name) { return isUnique(name) ? bucketOf(name) : bucket_[bucketOf(name)]++; }
+    unsigned pushTail(unsigned name) { return isUnique(name) ? bucketOf(name) : --bucket_[bucketOf(name)]; }
     // Left-to-right scan placing every L-type suffix after the suffix that
     // follows it has been placed.
     void induceL();
-    // Right-to-left scan placing every S-type suffix; with markLms the LMS
-    // ones get lmsMark added so that they can be picked out afterwards.
-    void induceS(bool markLms);
-    // Moves the n1 marked LMS positions, in their order, to sa[0, n1),
-    // names their substrings and leaves the reduced text in sa[n - n1, n).
-    // Returns the number of distinct names.
-    IndexT nameLmsSubstrings(const LmsPositions& lms, IndexT n1);
-    // Suffix array of the reduced text into sa[0, n1).
-    void sortReduced(IndexT n1, IndexT names);
-    // Turns ranks of the reduced text into LMS positions and puts them at the
-    // ends of their buckets; all other slots become empty.
-    void placeSortedLms(const LmsPositions& lms, IndexT n1);
+    // Right-to-left scan placing every S-type suffix.
+    void induceS();
+    // The first scans, which also name the LMS substrings as the byte
+    // level's do. A repeated name's bucket has two slots or more, so the
+    // table entry after its pointer belongs to no other name and holds the
+    // group count of the bucket's last placement.
+    void induceAndNameL();
+    void induceAndNameS();
+    void clearGroups();
+    // Turns ranks of the next reduced text into LMS positions and puts them
+    // at the ends of their buckets; all other slots become empty.
+    void placeSortedLms(const LmsPositions& lms, unsigned n1);
 
-    const SymbolT* const text_;
-    IndexT* const sa_;
-    const IndexT n_;
-    const IndexT alphabet_;
-    IndexT* const spare_;
-    const IndexT spareSize_;
-    // Symbol counts (null: recounted whenever bounds are set) and bucket
-    // bounds; ownTable_ holds whichever does not fit into the spare entries.
-    IndexT* counts_ = nullptr;
-    IndexT* bounds_ = nullptr;
-    std::unique_ptr<IndexT[]> ownTable_;
+    const unsigned* const t_;
+    unsigned* const sa_;
+    const unsigned n_;
+    unsigned* const spare_;
+    const unsigned spareSize_;
+    const std::uint64_t* const starts_;
+    unsigned* bucket_ = nullptr;
+    std::unique_ptr<unsigned[]> ownTable_;
 };
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::acquireTables()
+// Both walk the ranks of the names in order, so the pointers are written in
+// ascending order and never counted.
+void ReducedSorter::setHeads()
 {
-    // An array of the reduced alphabet has at most n / 2 entries at the
-    // first reduced level, so an own table adds at most 2n bytes to the 4n
-    // of the suffix array; two own tables would double that.
-    if (spareSize_ / 2 >= alphabet_) {
-        counts_ = spare_;
-        bounds_ = spare_ + alphabet_;
-    } else if (spareSize_ >= alphabet_) {
-        ownTable_.reset(new IndexT[alphabet_]);
-        counts_ = ownTable_.get();
-        bounds_ = spare_;
-    } else {
-        ownTable_.reset(new IndexT[alphabet_]);
-        counts_ = nullptr;
-        bounds_ = ownTable_.get();
-    }
-    if (counts_ != nullptr) countSymbols(counts_);
+    unsigned* const b = bucket_;
+    forEachBit(starts_, n_, [b](unsigned r) { b[r] = r; });
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::releaseTables()
+void ReducedSorter::setTails()
 {
-    ownTable_.reset();
-    counts_ = bounds_ = nullptr;
+    // The bucket of a name ends where the next name's starts.
+    unsigned* const b = bucket_;
+    unsigned previous = 0;
+    bool any = false;
+    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
+        if (any) b[previous] = r;
+        previous = r;
+        any = true;
+    });
+    if (any) b[previous] = n_;
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::sort()
+void ReducedSorter::sort()
 {
     if (n_ == 1) {
         sa_[0] = 0;
         return;
     }
-    std::fill(sa_, sa_ + n_, emptySlot);
     // Without LMS positions the text never rises: every suffix is L-type and
     // the final scans below order them from the end of the text alone.
-    const LmsPositions lms(text_, n_);
-    const IndexT n1 = static_cast<IndexT>(lms.count());
-    acquireTables();
+    const LmsPositions lms(t_, n_);
+    const unsigned n1 = static_cast<unsigned>(lms.count());
+    acquireTable();
+    if (n1 == 0) std::fill(sa_, sa_ + n_, emptySlot);
     if (n1 != 0) {
-        setBounds(true);
-        lms.forEach<IndexT>([this](IndexT p) { sa_[--bounds_[text_[p]]] = p; });
-        induceL();
-        induceS(true);
-        releaseTables();
-        const IndexT names = nameLmsSubstrings(lms, n1);
-        sortReduced(n1, names);
-        acquireTables();
+        // The first scans use the slot values of gatherNames().
+        std::fill(sa_, sa_ + n_, 0u);
+        setTails();
+        lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
+        // Seeds of one bucket all equal their first symbol: one group each.
+        unsigned previous = 0;
+        bool any = false;
+        auto flagSeeds = [this](unsigned r, unsigned end) {
+            if (end == r + 1) {
+                if (sa_[r] != 0) sa_[r] |= boundaryFlag;
+            } else if (bucket_[r] != end) {
+                sa_[bucket_[r]] |= boundaryFlag;
+            }
+        };
+        forEachBit(starts_, n_, [&](unsigned r) {
+            if (any) flagSeeds(previous, r);
+            previous = r;
+            any = true;
+        });
+        flagSeeds(previous, n_);
+        induceAndNameL();
+        induceAndNameS();
+        std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
+        const unsigned names = gatherNames(sa_, n_, n1, lms, nameStarts.data());
+        unsigned* const reduced = sa_ + (n_ - n1);
+        if (names == n1) {
+            for (unsigned i = 0; i < n1; ++i) sa_[bucketOf(reduced[i])] = i;
+        } else {
+            // The unused slots between the two halves are the next level's
+            // spare; an own table goes while it runs.
+            const bool own = ownTable_ != nullptr;
+            if (own) releaseTable();
+            ReducedSorter(reduced, sa_, n1, sa_ + n1, n_ - 2 * n1, nameStarts.data()).sort();
+            if (own) acquireTable();
+        }
         placeSortedLms(lms, n1);
     }
     induceL();
-    induceS(false);
+    induceS();
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::setBounds(bool ends)
+void ReducedSorter::induceL()
 {
-    const IndexT* counts = counts_;
-    if (counts == nullptr) {
-        countSymbols(bounds_);
-        counts = bounds_;
-    }
-    // Reads counts[c] before writing bounds[c], so both may be one array.
-    IndexT sum = 0;
-    for (IndexT c = 0; c < alphabet_; ++c) {
-        const IndexT count = counts[c];
-        sum += count;
-        bounds_[c] = ends ? sum : sum - count;
-    }
-}
-
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::induceL()
-{
-    const SymbolT* const t = text_;
-    IndexT* const sa = sa_;
-    IndexT* const head = bounds_;
-    const IndexT n = n_;
-    setBounds(false);
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    setHeads();
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
-    sa[head[t[n - 1]]++] = n - 1;
-    const bool boundsMiss = alphabet_ > smallAlphabet;
-    for (IndexT i = 0; i < n; ++i) {
-        if (n - i > 2 * prefetchDistance) {
-            prefetchText(t, sa, n, i + 2 * prefetchDistance);
-            if (boundsMiss) prefetchBound(t, sa, n, head, i + prefetchDistance);
-        }
-        const IndexT j = sa[i] - 1;
+    sa[pushHead(t[n - 1])] = n - 1;
+    for (unsigned i = 0; i < n; ++i) {
+        if (n - i > prefetchDistance) prefetchText(t, sa, n, i + prefetchDistance);
+        const unsigned j = sa[i] - 1;
         if (j >= n) continue;
         // Slots hold only L-type and LMS suffixes here. Before an LMS
         // position the symbol is greater; before an L-type suffix an equal
         // or greater symbol makes an L-type suffix.
-        const SymbolT c = t[j];
-        if (c >= t[j + 1]) sa[head[c]++] = j;
+        const unsigned c = t[j];
+        if (c >= t[j + 1]) sa[isUnique(c) ? bucketOf(c) : bucket[bucketOf(c)]++] = j;
     }
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::induceS(bool markLms)
+void ReducedSorter::induceS()
 {
-    const SymbolT* const t = text_;
-    IndexT* const sa = sa_;
-    IndexT* const tail = bounds_;
-    const IndexT n = n_;
-    setBounds(true);
-    const bool boundsMiss = alphabet_ > smallAlphabet;
-    for (IndexT i = n; i-- > 0;) {
-        if (i >= 2 * prefetchDistance) {
-            prefetchText(t, sa, n, i - 2 * prefetchDistance);
-            if (boundsMiss) prefetchBound(t, sa, n, tail, i - prefetchDistance);
-        }
-        const IndexT j = sa[i] - 1;
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    setTails();
+    for (unsigned i = n; i-- > 0;) {
+        if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
+        const unsigned j = sa[i] - 1;
         if (j >= n) continue;
-        const SymbolT c = t[j];
-        const SymbolT next = t[j + 1];
+        const unsigned c = t[j];
+        const unsigned next = t[j + 1];
         // Suffix j is S-type when its symbol is less than the next one, or
         // equal and suffix j + 1 is S-type. Suffix j + 1 sits in slot i of
         // bucket `next`, whose S-type part is the stretch this scan has
-        // filled so far: slots tail[next] and up.
-        if (c < next || (c == next && i >= tail[c])) {
-            IndexT value = j;
-            if (markLms && j > 0 && t[j - 1] > c) value |= lmsMark;
-            sa[--tail[c]] = value;
+        // filled so far: slots from its pointer up. Equal neighbours mean a
+        // repeated name, which has a pointer.
+        if (isUnique(c)) {
+            // Unique names are never equal to their neighbour.
+            if (c < next) sa[bucketOf(c)] = j;
+            continue;
         }
+        unsigned& tail = bucket[bucketOf(c)];
+        if (c < next || (c == next && i >= tail)) sa[--tail] = j;
     }
 }
 
-template <class SymbolT, class IndexT>
-IndexT InducedSorter<SymbolT, IndexT>::nameLmsSubstrings(const LmsPositions& lms, IndexT n1)
+void ReducedSorter::clearGroups()
 {
-    const SymbolT* const t = text_;
-    IndexT* const sa = sa_;
-    const IndexT n = n_;
-
-    // Every slot is filled after the two scans; the marked ones are the LMS
-    // positions in the order of their substrings.
-    IndexT found = 0;
-    for (IndexT i = 0; i < n; ++i) {
-        assert(sa[i] != emptySlot);
-        if (sa[i] & lmsMark) sa[found++] = sa[i] & ~lmsMark;
-    }
-    assert(found == n1);
-    (void)found;
-
-    // LMS positions are at least two apart, so p / 2 gives each its own slot
-    // in sa[n1, n): first the substring length, then the name.
-    IndexT* const slotOf = sa + n1;
-    std::fill(slotOf, sa + n, emptySlot);
-    IndexT previousLms = 0;
-    lms.forEach<IndexT>([slotOf, &previousLms](IndexT p) {
-        if (previousLms != 0) slotOf[previousLms / 2] = p - previousLms + 1;
-        previousLms = p;
+    unsigned* const b = bucket_;
+    unsigned previous = 0;
+    bool any = false;
+    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
+        if (any && r != previous + 1) b[previous + 1] = 0;
+        previous = r;
+        any = true;
     });
-    slotOf[previousLms / 2] = n - previousLms + 1;
+    if (any && n_ != previous + 1) b[previous + 1] = 0;
+}
 
-    // Equal substrings are adjacent in the order; equal length and symbols
-    // also mean equal types, because both end at an LMS (S-type) position.
-    // The last substring includes the end of the text and equals no other
-    // (p + length > n only for it).
-    IndexT names = 0;
-    IndexT previous = 0;
-    IndexT previousLength = 0;
-    for (IndexT i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) {
-            __builtin_prefetch(slotOf + sa[i + prefetchDistance] / 2);
-            __builtin_prefetch(t + sa[i + prefetchDistance]);
+void ReducedSorter::induceAndNameL()
+{
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    setHeads();
+    clearGroups();
+    unsigned group = 1;
+    // Places suffix j, of name c, at the front of its bucket.
+    auto place = [&](unsigned c, unsigned j) {
+        if (isUnique(c)) {
+            sa[bucketOf(c)] = j | boundaryFlag;
+            return;
         }
-        const IndexT p = sa[i];
-        const IndexT length = slotOf[p / 2];
-        bool same = i != 0 && length == previousLength && p + length <= n && previous + length <= n;
-        for (IndexT k = 0; same && k < length; ++k) same = t[p + k] == t[previous + k];
-        if (!same) ++names;
-        slotOf[p / 2] = names - 1;
-        previous = p;
-        previousLength = length;
+        unsigned* const entry = bucket + bucketOf(c);
+        sa[entry[0]++] = j | (entry[1] != group ? boundaryFlag : 0u);
+        entry[1] = group;
+    };
+    // The end of the text is the least suffix and its own group.
+    place(t[n - 1], n - 1);
+    for (unsigned i = 0; i < n; ++i) {
+        if (n - i > prefetchDistance) prefetchText(t, sa, n, i + prefetchDistance, positionMask);
+        const unsigned v = sa[i];
+        group += v >> 31;
+        const unsigned j = (v & positionMask) - 1;
+        if (j >= n) continue;
+        const unsigned c = t[j];
+        if (c >= t[j + 1]) place(c, j);
     }
-
-    // Names in text order into the top n1 slots; each lands at or above the
-    // slot it came from.
-    IndexT top = n;
-    for (IndexT i = n; i-- > n1;)
-        if (sa[i] != emptySlot) sa[--top] = sa[i];
-    assert(top == n - n1);
-    return names;
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::sortReduced(IndexT n1, IndexT names)
+void ReducedSorter::induceAndNameS()
 {
-    IndexT* const reduced = sa_ + (n_ - n1);
-    if (names == n1) {
-        // All names differ: a name is the rank of its suffix.
-        for (IndexT i = 0; i < n1; ++i) sa_[reduced[i]] = i;
-        return;
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned* const bucket = bucket_;
+    setTails();
+    clearGroups();
+    unsigned group = 1;
+    unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
+    for (unsigned i = n; i-- > 0;) {
+        if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance, positionMask);
+        const unsigned v = sa[i];
+        const unsigned s = v & positionMask;
+        const unsigned next = t[s];
+        // A unique name's suffix is S-type when the next name is greater;
+        // a repeated name's when it lies in the part of its bucket this
+        // scan has filled.
+        const bool sType = isUnique(next) ? s + 1 < n && next < t[s + 1] : i >= bucket[bucketOf(next)];
+        if (sType) {
+            group += v >> 31;
+            leftBoundary = 1;
+        } else {
+            group += leftBoundary;
+            leftBoundary = v >> 31;
+        }
+        if (s == 0) continue;
+        const unsigned c = t[s - 1];
+        if (c < next || (c == next && sType)) {
+            const unsigned value = (s - 1) | (s > 1 && t[s - 2] > c ? lmsFlag : 0u);
+            if (isUnique(c)) {
+                sa[bucketOf(c)] = value | boundaryFlag;
+            } else {
+                unsigned* const entry = bucket + bucketOf(c);
+                sa[--entry[0]] = value | (entry[1] != group ? boundaryFlag : 0u);
+                entry[1] = group;
+            }
+        }
     }
-    // The unused slots between the two halves are the reduced level's spare.
-    InducedSorter<IndexT, IndexT>(reduced, sa_, n1, names, sa_ + n1, n_ - 2 * n1).sort();
 }
 
-template <class SymbolT, class IndexT>
-void InducedSorter<SymbolT, IndexT>::placeSortedLms(const LmsPositions& lms, IndexT n1)
+void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 {
-    IndexT* const sa = sa_;
-    IndexT* const position = sa + (n_ - n1);
-    IndexT k = 0;
-    lms.forEach<IndexT>([position, &k](IndexT p) { position[k++] = p; });
-    for (IndexT i = 0; i < n1; ++i) sa[i] = position[sa[i]];
+    unsigned* const sa = sa_;
+    unsigned* const position = sa + (n_ - n1);
+    unsigned k = 0;
+    lms.forEach<unsigned>([position, &k](unsigned p) { position[k++] = p; });
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) __builtin_prefetch(position + sa[i + prefetchDistance]);
+        sa[i] = position[sa[i]];
+    }
     std::fill(sa + n1, sa + n_, emptySlot);
 
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
-    setBounds(true);
-    for (IndexT i = n1; i-- > 0;) {
-        const IndexT p = sa[i];
+    setTails();
+    for (unsigned i = n1; i-- > 0;) {
+        if (i >= prefetchDistance) __builtin_prefetch(t_ + sa[i - prefetchDistance]);
+        const unsigned p = sa[i];
         sa[i] = emptySlot;
-        sa[--bounds_[text_[p]]] = p;
+        sa[pushTail(t_[p])] = p;
     }
+}
+
+// The byte level of the sort, where most of the time goes. Same three
+// steps as ReducedSorter, with these differences:
+//  - the symbols are counted once and the bucket bounds rebuilt from the
+//    counts, 256 entries on the stack;
+//  - slot value 0 stands for an empty slot as well as for suffix 0: neither
+//    induces anything, and no scan needs to tell them apart except the
+//    final S-type scan, which never reads an empty slot;
+//  - the first scans name the LMS substrings as they order them (below), so
+//    the substrings are never compared symbol by symbol;
+//  - the final scans can write the transform instead of the order: a slot
+//    whose suffix has induced what it had to is overwritten by the byte
+//    before that suffix, so no pass gathers bytes from the order afterwards.
+//
+// Naming during the first scans: their order sorts each suffix by its prefix
+// up to and including the next LMS position (an LMS seed: its first symbol
+// only), and equal prefixes are adjacent. The top bit of a slot flags a
+// boundary between unequal prefixes. The L-type scan flags a slot that
+// differs from its left neighbour, the S-type scan one that differs from its
+// right neighbour; each bucket's L-type part starts with a flag and its
+// S-type part ends with one. A scan counts the boundaries it has crossed in
+// `group`; two suffixes induced into one bucket have equal prefixes exactly
+// when their sources had, that is when no boundary lies between the
+// sources. So a placement is flagged when the count differs from the one of
+// the bucket's previous placement.
+class ByteSorter {
+public:
+    static constexpr unsigned flag = boundaryFlag;
+    static constexpr unsigned lmsBit = lmsFlag;
+    static constexpr unsigned position = positionMask;
+    static constexpr unsigned prefetchDistance = 32;
+
+    // 1 < n < 2^30; sa has n entries.
+    ByteSorter(const unsigned char* text, unsigned* sa, unsigned n) : t_(text), sa_(sa), n_(n)
+    {
+        assert(n > 1 && n < lmsBit);
+        std::fill(counts_, counts_ + 256, 0u);
+        for (unsigned i = 0; i < n; ++i) ++counts_[text[i]];
+    }
+
+    // Leaves the LMS suffixes in their final order at their bucket ends and
+    // every other slot empty.
+    void placeLmsSuffixes();
+    // The final scans: the suffix array into sa.
+    void induceSuffixArray();
+    // The final scans: the transform into out (which may be the text), and
+    // the rank of suffix 0 returned.
+    unsigned induceTransform(unsigned char* out);
+
+private:
+    void heads(unsigned* b) const
+    {
+        unsigned sum = 0;
+        for (unsigned c = 0; c < 256; ++c) {
+            b[c] = sum;
+            sum += counts_[c];
+        }
+    }
+    void tails(unsigned* b) const
+    {
+        unsigned sum = 0;
+        for (unsigned c = 0; c < 256; ++c) b[c] = sum += counts_[c];
+    }
+    void induceAndNameL();
+    void induceAndNameS();
+
+    const unsigned char* const t_;
+    unsigned* const sa_;
+    const unsigned n_;
+    unsigned counts_[256];
+};
+
+void ByteSorter::placeLmsSuffixes()
+{
+    unsigned* const sa = sa_;
+    const unsigned char* const t = t_;
+    std::fill(sa, sa + n_, 0u);
+    const LmsPositions lms(t, n_);
+    const unsigned n1 = static_cast<unsigned>(lms.count());
+    if (n1 == 0) return;
+
+    unsigned tail[256];
+    tails(tail);
+    lms.forEach<unsigned>([sa, t, &tail](unsigned p) { sa[--tail[t[p]]] = p; });
+    // Seeds of one bucket all equal their first symbol: one group each.
+    unsigned end[256];
+    tails(end);
+    for (unsigned c = 0; c < 256; ++c)
+        if (tail[c] != end[c]) sa[tail[c]] |= flag;
+    induceAndNameL();
+    induceAndNameS();
+    std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
+    const unsigned names = gatherNames(sa, n_, n1, lms, nameStarts.data());
+
+    // The reduced text's order into sa[0, n1), in the unused middle slots.
+    unsigned* const reduced = sa + (n_ - n1);
+    if (names == n1) {
+        for (unsigned i = 0; i < n1; ++i) sa[bucketOf(reduced[i])] = i;
+    } else {
+        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data()).sort();
+    }
+
+    // Ranks to positions, then each to the end of its bucket; the LMS suffix
+    // of rank i belongs at slot i or above, so going from the greatest down
+    // never overwrites one not yet moved.
+    unsigned k = 0;
+    lms.forEach<unsigned>([reduced, &k](unsigned p) { reduced[k++] = p; });
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) __builtin_prefetch(reduced + sa[i + prefetchDistance]);
+        sa[i] = reduced[sa[i]];
+    }
+    std::fill(sa + n1, sa + n_, 0u);
+    tails(tail);
+    for (unsigned i = n1; i-- > 0;) {
+        if (i >= prefetchDistance) __builtin_prefetch(t + sa[i - prefetchDistance]);
+        const unsigned p = sa[i];
+        sa[i] = 0;
+        sa[--tail[t[p]]] = p;
+    }
+}
+
+void ByteSorter::induceAndNameL()
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned head[256];
+    heads(head);
+    unsigned last[256] = {};
+    // The end of the text is the least suffix and its own group.
+    unsigned group = 1;
+    last[t[n - 1]] = group;
+    sa[head[t[n - 1]]++] = (n - 1) | flag;
+    // Bucket by bucket: the suffix in a slot of bucket b starts with b.
+    for (unsigned b = 0, i = 0; b < 256; ++b) {
+        for (const unsigned end = i + counts_[b]; i < end; ++i) {
+            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance, position);
+            const unsigned v = sa[i];
+            group += v >> 31;
+            const unsigned j = (v & position) - 1;
+            if (j >= n) continue;
+            // Slots hold L-type and LMS suffixes only; see
+            // ReducedSorter::induceL.
+            const unsigned char c = t[j];
+            if (c >= b) {
+                sa[head[c]++] = j | (last[c] != group ? flag : 0u);
+                last[c] = group;
+            }
+        }
+    }
+}
+
+void ByteSorter::induceAndNameS()
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned tail[256];
+    tails(tail);
+    unsigned last[256] = {};
+    unsigned group = 1;
+    // Whether a boundary lies left of the slot scanned last, as far as that
+    // slot knows: an L-type slot from its flag, an S-type slot always, since
+    // an L-type or another bucket's suffix is its left neighbour then.
+    unsigned leftBoundary = 1;
+    for (unsigned b = 256, i = n_; b-- > 0;) {
+        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
+            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance, position);
+            const unsigned v = sa[i];
+            const unsigned s = v & position;
+            // The S-type part of a bucket is what this scan has filled of it.
+            const bool sType = i >= tail[b];
+            if (sType) {
+                group += v >> 31;
+                leftBoundary = 1;
+            } else {
+                group += leftBoundary;
+                leftBoundary = v >> 31;
+            }
+            if (s == 0) continue;
+            const unsigned char c = t[s - 1];
+            if (c < b || (c == b && sType)) {
+                // Suffix s - 1 is S-type; LMS when the symbol before is
+                // greater.
+                const unsigned lms = s > 1 && t[s - 2] > c ? lmsBit : 0u;
+                sa[--tail[c]] = (s - 1) | lms | (last[c] != group ? flag : 0u);
+                last[c] = group;
+            }
+        }
+        ++i;
+    }
+}
+
+void ByteSorter::induceSuffixArray()
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    unsigned bound[256];
+    heads(bound);
+    sa[bound[t[n - 1]]++] = n - 1;
+    for (unsigned b = 0, i = 0; b < 256; ++b) {
+        for (const unsigned end = i + counts_[b]; i < end; ++i) {
+            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance);
+            const unsigned j = sa[i] - 1;
+            if (j >= n) continue;
+            const unsigned char c = t[j];
+            if (c >= b) sa[bound[c]++] = j;
+        }
+    }
+    tails(bound);
+    for (unsigned b = 256, i = n; b-- > 0;) {
+        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
+            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
+            const unsigned j = sa[i] - 1;
+            if (j >= n) continue;
+            const unsigned char c = t[j];
+            if (c < b || (c == b && i >= bound[c])) sa[--bound[c]] = j;
+        }
+        ++i;
+    }
+}
+
+unsigned ByteSorter::induceTransform(unsigned char* out)
+{
+    const unsigned char* const t = t_;
+    unsigned* const sa = sa_;
+    const unsigned n = n_;
+    // A slot that holds flag + byte is done: its suffix has induced what it
+    // had to and the byte before it is its transform byte.
+    unsigned bound[256];
+    heads(bound);
+    sa[bound[t[n - 1]]++] = n - 1;
+    for (unsigned b = 0, i = 0; b < 256; ++b) {
+        for (const unsigned end = i + counts_[b]; i < end; ++i) {
+            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance);
+            const unsigned j = sa[i] - 1;
+            if (j >= n) continue;  // empty, suffix 0, or done
+            const unsigned char c = t[j];
+            // An S-type suffix j is left for the S-type scan to place and
+            // name.
+            if (c >= b) {
+                sa[bound[c]++] = j;
+                sa[i] = flag | c;
+            }
+        }
+    }
+    tails(bound);
+    unsigned primary = 0;
+    for (unsigned b = 256, i = n; b-- > 0;) {
+        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
+            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
+            const unsigned s = sa[i];
+            if (s & flag) continue;
+            // No slot is empty by now, so 0 is suffix 0.
+            if (s == 0) {
+                primary = i;
+                continue;
+            }
+            const unsigned char c = t[s - 1];
+            // Suffix s is S-type or an L-type one whose predecessor is
+            // S-type: the predecessor is S-type unless it is greater.
+            if (c <= b) sa[--bound[c]] = s - 1;
+            sa[i] = flag | c;
+        }
+        ++i;
+    }
+    // Suffix 0 has no predecessor; the last byte stands in for it.
+    const unsigned char last = t[n - 1];
+    for (unsigned i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(sa[i]);
+    out[primary] = last;
+    return primary;
 }
 
 }  // namespace
@@ -389,14 +774,33 @@ void InducedSorter<SymbolT, IndexT>::placeSortedLms(const LmsPositions& lms, Ind
 template <class IndexT>
 std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end)
 {
-    using Sorter = InducedSorter<unsigned char, IndexT>;
+    static_assert(std::is_same<IndexT, unsigned>::value, "the byte level sorts into unsigned slots");
     if (begin == end) return nullptr;
-    assert(static_cast<std::size_t>(end - begin) < static_cast<std::size_t>(Sorter::lmsMark));
+    assert(static_cast<std::size_t>(end - begin) < static_cast<std::size_t>(ByteSorter::lmsBit));
     const IndexT n = static_cast<IndexT>(end - begin);
     std::unique_ptr<IndexT[]> sa(new IndexT[n]);
-    IndexT tables[2 * 256];
-    Sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n, 256, tables, 2 * 256).sort();
+    if (n == 1) {
+        sa[0] = 0;
+        return sa;
+    }
+    ByteSorter sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n);
+    sorter.placeLmsSuffixes();
+    sorter.induceSuffixArray();
     return sa;
+}
+
+unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n)
+{
+    if (n == 0) return 0;
+    assert(n < ByteSorter::lmsBit);
+    if (n == 1) {
+        out[0] = in[0];
+        return 0;
+    }
+    std::unique_ptr<unsigned[]> sa(new unsigned[n]);
+    ByteSorter sorter(in, sa.get(), n);
+    sorter.placeLmsSuffixes();
+    return sorter.induceTransform(out);
 }
 
 template std::unique_ptr<unsigned[]> suffixArrayFast<unsigned>(const char* begin, const char* end);

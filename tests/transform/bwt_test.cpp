@@ -417,3 +417,25 @@ TEST_F(SuffixDumps, SuffixArrayLineHasNoTrailingSeparator)
     EXPECT_EQ(array.str(), "1 2 05 3 1 0 4 2");
     EXPECT_EQ(suffixes.str().substr(0, 20), "0 suffix 1:         ");
 }
+
+// With a listener, bwt() sorts into a full suffix array and gathers; without,
+// the sort writes the transform itself. Both give the same block.
+TEST_F(SuffixDumps, TransformIsTheSameWithAndWithoutDumps)
+{
+    std::mt19937 rng(99);
+    std::string repeated;
+    while (repeated.size() < 30000) repeated += "abracadabra" + std::string(rng() % 9, 'a');
+    for (const std::string& block : {std::string("x"), std::string("banana"), randomBlock(rng, 40000, 256, 0),
+                                     randomBlock(rng, 40000, 3, 'a'), repeated}) {
+        std::string plain = block;
+        const unsigned plainPrimary = bwt<char, unsigned>(&plain[0], static_cast<unsigned>(block.size()));
+        std::ostringstream array;
+        arrayOut = &array;
+        const Transformed dumped = forward(block);
+        arrayOut = nullptr;
+        EXPECT_FALSE(array.str().empty());
+        EXPECT_EQ(dumped.primary, plainPrimary);
+        EXPECT_EQ(dumped.data, plain);
+        EXPECT_EQ(inverse(dumped), block);
+    }
+}

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -216,4 +217,99 @@ TEST(SuffixArrayFast, MatchesDoublingSortOnLongAndZigzagBlocks)
     const char* const vocabulary[] = {"alpha ", "beta ", "gamma ", "delta ", "alphabet ", "bet ", "\n"};
     while (words.size() < (1u << 18)) words += vocabulary[rng() % 7];
     checkAgainstDoubling(words);
+}
+
+namespace {
+
+std::string fibonacciWord(std::size_t size)
+{
+    std::string a = "a", b = "ab";
+    while (b.size() < size) {
+        const std::string next = b + a;
+        a = b;
+        b = next;
+    }
+    return b.substr(0, size);
+}
+
+// bwtFromSais() into a separate buffer and in place, against the transform
+// that the doubling sort's order defines (checkAgainstDoubling() also runs
+// bwt(), which takes the same path).
+void checkDirectTransform(const std::string& s)
+{
+    checkAgainstDoubling(s);
+    const std::size_t n = s.size();
+    std::string separate(n + 1, '#');
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(s.data());
+    const unsigned primary = bwtFromSais(in, reinterpret_cast<unsigned char*>(&separate[0]), static_cast<unsigned>(n));
+    ASSERT_EQ(separate[n], '#');  // nothing past the block
+    separate.resize(n);
+    std::string inPlace = s;
+    unsigned char* block = reinterpret_cast<unsigned char*>(&inPlace[0]);
+    ASSERT_EQ(bwtFromSais(block, block, static_cast<unsigned>(n)), primary);
+    ASSERT_EQ(inPlace, separate);
+    std::string viaBwt = s;
+    ASSERT_EQ((bwt<char, unsigned>(&viaBwt[0], static_cast<unsigned>(n))), primary);
+    ASSERT_EQ(viaBwt, separate);
+}
+
+}  // namespace
+
+TEST(SuffixArrayFast, DirectTransformOfEmptyBlockTouchesNothing)
+{
+    unsigned char byte = 'x';
+    EXPECT_EQ(bwtFromSais(&byte, &byte, 0), 0u);
+    EXPECT_EQ(byte, 'x');
+}
+
+// Every kind of block at sizes 1-3 and one below, at and above each power of
+// two up to 2^16: the byte level, the reduced levels and the bucket edges
+// meet the block ends in every arrangement.
+TEST(SuffixArrayFast, DirectTransformMatchesReferenceAroundPowersOfTwo)
+{
+    std::mt19937 rng(4242);
+    const std::string unit = randomBlock(rng, 700, 256, 0);
+    const std::vector<std::pair<const char*, std::function<std::string(std::size_t)>>> kinds = {
+        {"random bytes", [&](std::size_t n) { return randomBlock(rng, n, 256, 0); }},
+        {"random over two", [&](std::size_t n) { return randomBlock(rng, n, 2, 0xFE); }},
+        {"random over four", [&](std::size_t n) { return randomBlock(rng, n, 4, 'a'); }},
+        {"one symbol", [](std::size_t n) { return std::string(n, '\xff'); }},
+        {"two-symbol period", [](std::size_t n) { return repeatTo(std::string("\x00\xff", 2), n); }},
+        {"period of three", [](std::size_t n) { return repeatTo("aab", n); }},
+        {"fibonacci", [](std::size_t n) { return fibonacciWord(n); }},
+        {"long repeat", [&](std::size_t n) { return repeatTo(unit, n); }},
+    };
+    std::vector<std::size_t> sizes = {1, 2, 3};
+    for (std::size_t p = 4; p <= (1u << 16); p *= 2)
+        for (std::size_t n : {p - 1, p, p + 1}) sizes.push_back(n);
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.first);
+        for (std::size_t n : sizes) checkDirectTransform(kind.second(n));
+    }
+}
+
+// Reduced texts whose names are partly unique and partly repeated at every
+// level: random data with copied stretches (repeats inside noise), square
+// and cube repeats of random units, and zigzags long enough that a reduced
+// level's bucket table does not fit beside its text and gets its own array.
+TEST(SuffixArrayFast, MatchesDoublingSortWhenReducedTextsMixUniqueAndRepeatedNames)
+{
+    std::mt19937 rng(31337);
+    std::vector<std::string> blocks;
+    for (unsigned alphabet : {3u, 16u, 256u}) {
+        std::string s = randomBlock(rng, 40000, alphabet, 0);
+        for (int copy = 0; copy < 8; ++copy) {
+            const std::size_t from = rng() % 30000, to = rng() % 30000, length = 200 + rng() % 5000;
+            s.replace(to, length, s.substr(from, length));
+        }
+        blocks.push_back(s.substr(0, 40000));
+        const std::string unit = randomBlock(rng, 3000 + alphabet, alphabet, 0);
+        blocks.push_back(unit + unit);
+        blocks.push_back(unit + unit + unit.substr(0, 1500) + unit);
+    }
+    std::string zigzag(1 << 17, '\0');
+    for (std::size_t i = 0; i < zigzag.size(); ++i)
+        zigzag[i] = static_cast<char>(i % 2 ? rng() % 3 : 253 + (i / 2) % 3);
+    blocks.push_back(zigzag);
+    for (const std::string& s : blocks) checkDirectTransform(s);
 }
