@@ -47,14 +47,14 @@ void checkPayloadEnd(const PayloadInBitStream& bits, const unsigned char* payloa
                      unsigned lastFlushBit)
 {
     const unsigned long long read = bits.bitsRead();
-    const unsigned long long end = bits.payloadBits() + lookaheadBits(settings);
+    const unsigned long long end = bits.dataBits() + lookaheadBits(settings);
     bool clean = read <= end && read + 7 >= end;
     const unsigned long long codeEnd = read - lookaheadBits(settings);
     auto bitAt = [payload](unsigned long long p) { return (payload[p / 8] >> (p % 8)) & 1u; };
     clean = clean && codeEnd > 0 && bitAt(codeEnd - 1) == lastFlushBit;
-    for (unsigned long long p = codeEnd; clean && p < bits.payloadBits(); ++p) clean = bitAt(p) == 0;
+    for (unsigned long long p = codeEnd; clean && p < bits.dataBits(); ++p) clean = bitAt(p) == 0;
     require(clean, "Corrupt block: its code does not end where its payload of " +
-                       std::to_string(bits.payloadBits() / 8) + " bytes ends.");
+                       std::to_string(bits.dataBits() / 8) + " bytes ends.");
 }
 
 // Words of staging buffer for a block's bit stream: small blocks must not

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
-#include <vector>
+#include <string>
 
 namespace {
 
@@ -13,25 +12,6 @@ constexpr bool hostIsLittleEndian = false;
 constexpr bool hostIsLittleEndian = true;
 #endif
 
-unsigned byteSwap(unsigned w)
-{
-    return (w >> 24) | ((w >> 8) & 0xFF00u) | ((w << 8) & 0xFF0000u) | (w << 24);
-}
-
-// Writes `count` words followed by `tailBytes` low bytes of the word after
-// them, each word least significant byte first, in one write.
-void writeWords(std::ostream& os, const unsigned* words, size_t count, unsigned tailBytes)
-{
-    size_t bytes = 4 * count + tailBytes;
-    if (hostIsLittleEndian) {
-        // The in-memory form already is the external form.
-        os.write(reinterpret_cast<const char*>(words), std::streamsize(bytes));
-        return;
-    }
-    std::vector<unsigned> swapped(count + (tailBytes ? 1 : 0));
-    for (size_t i = 0; i < swapped.size(); ++i) swapped[i] = byteSwap(words[i]);
-    os.write(reinterpret_cast<const char*>(swapped.data()), std::streamsize(bytes));
-}
 
 } // namespace
 
@@ -66,37 +46,37 @@ void OutBitStream::overflow()
     next = words.get() + stored;
 }
 
-void OutBitStream::_print() const
+std::string OutBitStream::_print() const
 {
-    size_t stored = size_t(next - words.get());
-    std::cout << "number of bits in stream: " << bitsUsed + 32 * stored << std::endl;
-    std::cout << "bits:" << std::endl;
+    const size_t stored = size_t(next - words.get());
+    std::string text = "number of bits in stream: " + std::to_string(bitsUsed + 32 * stored) + "\nbits:\n";
     for (size_t i = 0; i < stored; ++i)
-        for (unsigned b = 0; b < 32; ++b) std::cout << ((words[i] >> b) & 1);
+        for (unsigned b = 0; b < 32; ++b) text += char('0' + ((words[i] >> b) & 1));
     const unsigned current = partialWord();
-    for (unsigned b = 0; b < bitsUsed; ++b) std::cout << ((current >> b) & 1);
+    for (unsigned b = 0; b < bitsUsed; ++b) text += char('0' + ((current >> b) & 1));
+    return text;
 }
 
-StreamOutBitStream::StreamOutBitStream(unsigned size, std::ostream* os)
-    : OutBitStream(size), os(os)
+void storeWordBytes(unsigned char* dst, const unsigned* words, std::size_t bytes)
 {
-    // Draining an empty buffer would leave no slot for the word to store.
-    assert(size > 0);
+    if (hostIsLittleEndian) {
+        // The in-memory form already is the external form.
+        std::memcpy(dst, words, bytes);
+        return;
+    }
+    for (std::size_t i = 0; i < bytes; ++i) dst[i] = static_cast<unsigned char>(words[i / 4] >> (8 * (i % 4)));
 }
 
-void StreamOutBitStream::overflow()
+void loadWordBytes(unsigned* words, const unsigned char* src, std::size_t bytes)
 {
-    assert(os != NULL);
-    writeWords(*os, words.get(), capacity, 0);
-    next = words.get();
-}
-
-void StreamOutBitStream::flush()
-{
-    assert(os != NULL);
-    if (next == words.get() + capacity) makeRoom();
-    *next = partialWord();
-    writeWords(*os, words.get(), size_t(next - words.get()), (bitsUsed + 7) / 8);
+    if (hostIsLittleEndian) {
+        std::memcpy(words, src, bytes);
+        return;
+    }
+    for (std::size_t i = 0; i < bytes; ++i) {
+        if (i % 4 == 0) words[i / 4] = 0;
+        words[i / 4] |= unsigned(src[i]) << (8 * (i % 4));
+    }
 }
 
 InBitStream::InBitStream(unsigned size)
@@ -128,27 +108,12 @@ void InBitStream::setBuf(const BitBufDesc& desc)
     wordsLoaded = 0;
 }
 
-StreamInBitStream::StreamInBitStream(unsigned size, std::istream* is)
-    : InBitStream(size), is(is)
+void MemoryInBitStream::underflow()
 {
-}
-
-void StreamInBitStream::underflow()
-{
-    assert(is != NULL);
-    assert(is->good());
-    char* bytes = reinterpret_cast<char*>(words.get());
-    std::streamsize wanted = std::streamsize(4) * capacity;
-    is->read(bytes, wanted);
-    std::streamsize got = is->gcount();
-    if (got < wanted) {
-        // End of the source: not an error here. The decoder never depends on
-        // bits past the coded data, so they read as zero, and the source
-        // stays usable for the seek that follows the block.
-        is->clear();
-        std::memset(bytes + got, 0, size_t(wanted - got));
-    }
-    if (!hostIsLittleEndian)
-        for (unsigned i = 0; i < capacity; ++i) words[i] = byteSwap(words[i]);
+    const std::size_t wanted = std::size_t(capacity) * 4;
+    const std::size_t got = std::min(wanted, size_ - position_);
+    loadWordBytes(words.get(), data_ + position_, got);
+    std::memset(reinterpret_cast<unsigned char*>(words.get()) + got, 0, wanted - got);
+    position_ += got;
     next = words.get();
 }

@@ -11,9 +11,8 @@
 
 #include <cassert>
 #include <cstddef>
-#include <istream>
 #include <memory>
-#include <ostream>
+#include <string>
 
 static_assert(sizeof(unsigned) == 4, "bit stream words are 32-bit unsigned");
 
@@ -30,6 +29,8 @@ inline unsigned reverseBits32(unsigned x)
     x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
     return x;
 }
+
+void storeWordBytes(unsigned char* dst, const unsigned* words, std::size_t bytes);
 
 // Describes a word buffer handed to InBitStream::setBuf. `words` must come
 // from `new unsigned[count]`: the stream takes it over and releases it.
@@ -105,9 +106,9 @@ public:
     // version doubles the buffer.
     virtual void overflow();
 
-    // Debugging dump to standard output: the bit count, then every bit as a
-    // digit, bit 0 of each word first.
-    void _print() const;
+    // Debugging dump: the bit count, then every bit as a digit, bit 0 of
+    // each word first (the text a debugger or a test prints).
+    std::string _print() const;
 
 protected:
     // The pending bits (at most 32) in stored order: first bit in bit 0,
@@ -146,28 +147,44 @@ protected:
     unsigned long long wordsDrained = 0;  // words handed on by overflow() and removed from the buffer
 };
 
-// Bit writer that drains its buffer to a byte stream in writes of exactly
-// 4 * capacity bytes and writes the remainder, rounded up to whole bytes
-// with zero bits, at flush().
-class StreamOutBitStream : public OutBitStream {
+// Bit writer that appends its bytes to a byte container in memory
+// (std::string or std::vector<unsigned char>): a whole buffer of words at a
+// time, and at flush() the rest, rounded up to whole bytes with zero bits.
+template <class Bytes>
+class AppendingOutBitStream : public OutBitStream {
 public:
-    // `os` is not owned and must outlive the bit stream; `size` > 0.
-    StreamOutBitStream(unsigned size, std::ostream* os);
+    // `out` is not owned and must outlive the bit stream; `size` > 0.
+    AppendingOutBitStream(unsigned size, Bytes* out) : OutBitStream(size), out_(out) { assert(size > 0); }
 
-    // Writes the stored words and (bitsUsed + 7) / 8 bytes of the partial
-    // word in one write. Called once, after the last bit; write errors of
-    // the byte stream are not examined.
-    void flush() override;
+    // Appends the whole buffer and empties it.
+    void overflow() override
+    {
+        append(std::size_t(capacity) * 4);
+        next = words.get();
+    }
 
-    // Writes the whole buffer and empties it.
-    void overflow() override;
+    // Appends the stored words and (bitsUsed + 7) / 8 bytes of the partial
+    // word. Called once, after the last bit.
+    void flush() override
+    {
+        if (next == words.get() + capacity) makeRoom();
+        *next = partialWord();
+        append(std::size_t(next - words.get()) * 4 + (bitsUsed + 7) / 8);
+    }
 
-protected:
-    std::ostream* os;
+private:
+    void append(std::size_t bytes)
+    {
+        const std::size_t old = out_->size();
+        out_->resize(old + bytes);
+        storeWordBytes(reinterpret_cast<unsigned char*>(&(*out_)[0]) + old, words.get(), bytes);
+    }
+
+    Bytes* out_;
 };
 
 // Bit reader over a word buffer. The base class holds all its words from
-// the start; StreamInBitStream refills from a byte stream. Reading past the
+// the start; MemoryInBitStream refills from bytes in memory. Reading past the
 // words available yields zero bits (never memory outside the buffer).
 //
 // Unread bits sit in a 64-bit window, next bit highest, so a group of bits
@@ -225,17 +242,29 @@ protected:
     unsigned long long wordsLoaded = 0;  // words appended to the window, zero words included
 };
 
-// Bit reader that refills its whole buffer from a byte stream, 4 * capacity
-// bytes at a time, regardless of where the coded data ends. A short read at
-// the end of the source is not an error: the missing bytes read as zero and
-// the source's error state is cleared so its owner can seek in it afterwards.
-class StreamInBitStream : public InBitStream {
+// Bit reader over bytes in memory, which it refills its buffer from; past
+// their end it hands out zero bits, as a decoder expects near the end of a
+// code string (bitsRead() counts those too).
+class MemoryInBitStream : public InBitStream {
 public:
-    // `is` is not owned and must outlive the bit stream.
-    StreamInBitStream(unsigned size, std::istream* is);
+    // The `size` bytes at `data` are not owned and must outlive the stream.
+    MemoryInBitStream(unsigned words, const void* data, std::size_t size)
+        : InBitStream(words), data_(static_cast<const unsigned char*>(data)), size_(size)
+    {
+    }
 
     void underflow() override;
 
-protected:
-    std::istream* is;
+    // Bits of the data itself.
+    unsigned long long dataBits() const { return static_cast<unsigned long long>(size_) * 8; }
+
+private:
+    const unsigned char* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
 };
+
+// Copies `bytes` bytes of `words` in their external order (each word least
+// significant byte first), and back.
+void storeWordBytes(unsigned char* dst, const unsigned* words, std::size_t bytes);
+void loadWordBytes(unsigned* words, const unsigned char* src, std::size_t bytes);

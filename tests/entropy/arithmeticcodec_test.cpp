@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
+#include <string>
 
 namespace {
 
@@ -72,8 +72,8 @@ template <typename Coder>
 std::string encodeSymbols(const std::vector<unsigned>& symbols, unsigned num, unsigned maxTotal,
                           const std::vector<unsigned>& tab, const std::string& trailer)
 {
-    std::ostringstream out;
-    StreamOutBitStream bits(bitStreamWords, &out);
+    std::string out;
+    AppendingOutBitStream<std::string> bits(bitStreamWords, &out);
     bits.reset();
     for (unsigned b = 0; b < 32; ++b) bits.putBit((0xC0FFEEu >> b) & 1);
     Coder coder(&bits);
@@ -88,15 +88,15 @@ std::string encodeSymbols(const std::vector<unsigned>& symbols, unsigned num, un
     }
     coder.flush();
     bits.flush();
-    return out.str() + trailer;
+    return out + trailer;
 }
 
 template <typename Decoder>
 std::vector<unsigned> decodeSymbols(const std::string& bytes, size_t n, unsigned num, unsigned maxTotal,
                                     const std::vector<unsigned>& tab)
 {
-    std::istringstream in(bytes);
-    StreamInBitStream bits(bitStreamWords, &in);
+    const std::string in = bytes;
+    MemoryInBitStream bits(bitStreamWords, in.data(), in.size());
     unsigned header = 0;
     for (unsigned b = 0; b < 32; ++b) header |= bits.getBit() << b;
     EXPECT_EQ(header, 0xC0FFEEu);
@@ -240,8 +240,8 @@ TEST(ArithmeticDecoderSafety, RandomBitsWithARealModelStayInBounds)
         std::mt19937 rng(seed);
         std::string garbage;
         for (int i = 0; i < 3000; ++i) garbage += char(rng());
-        std::istringstream in(garbage);
-        StreamInBitStream bits(bitStreamWords, &in);
+        const std::string in = garbage;
+        MemoryInBitStream bits(bitStreamWords, in.data(), in.size());
         DecoderProbe<Decoder16> decoder(&bits);
         decoder.start();
         AdaptiveSymbolStats<unsigned> model(seed % 2 ? 257 : 256);
@@ -265,8 +265,8 @@ TEST(ArithmeticDecoderSafety, RandomBitsWithArbitraryTotalsStayInBounds)
         std::mt19937 rng(100 + seed);
         std::string garbage;
         for (int i = 0; i < 20000; ++i) garbage += char(rng());
-        std::istringstream in16(garbage), in18(garbage);
-        StreamInBitStream bits16(bitStreamWords, &in16), bits18(bitStreamWords, &in18);
+        MemoryInBitStream bits16(bitStreamWords, garbage.data(), garbage.size()),
+            bits18(bitStreamWords, garbage.data(), garbage.size());
         DecoderProbe<Decoder16> d16(&bits16);
         DecoderProbe<Decoder18> d18(&bits18);
         d16.start();

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,15 +37,15 @@ TEST(BitGroups, WrittenHighFirstAsSingleBitsWouldBe)
 TEST(BitGroups, ReadHighFirstAsSingleBitsWouldBe)
 {
     const auto groups = randomGroups(2, 5000);
-    std::ostringstream out;
-    StreamOutBitStream writer(16, &out);
+    std::string out;
+    AppendingOutBitStream<std::string> writer(16, &out);
     writer.reset();
     for (const auto& g : groups) writer.putBitsHighFirst(g.first, g.second);
     writer.flush();
 
     // A small buffer makes the reader refill in the middle of groups.
-    std::istringstream in(out.str());
-    StreamInBitStream reader(16, &in);
+    const std::string in = out;
+    MemoryInBitStream reader(16, in.data(), in.size());
     for (const auto& g : groups) ASSERT_EQ(reader.getBitsHighFirst(g.second), g.first);
     // Past the end of the data the groups read as zero bits.
     for (int k = 0; k < 100; ++k) ASSERT_EQ(reader.getBitsHighFirst(31), 0u);

@@ -4,7 +4,6 @@
 
 #include "entropy/bitstream.h"
 
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -32,46 +31,4 @@ public:
     }
 };
 
-// A byte sink that keeps the data and the size of every write.
-class RecordingSink : public std::streambuf {
-public:
-    std::string data;
-    std::vector<std::streamsize> writes;
 
-protected:
-    std::streamsize xsputn(const char* s, std::streamsize n) override
-    {
-        data.append(s, size_t(n));
-        writes.push_back(n);
-        return n;
-    }
-    int_type overflow(int_type c) override
-    {
-        if (c != traits_type::eof()) {
-            char ch = traits_type::to_char_type(c);
-            xsputn(&ch, 1);
-        }
-        return c;
-    }
-};
-
-// A byte source over a string that records the size of every read request.
-class RecordingSource : public std::streambuf {
-public:
-    explicit RecordingSource(const std::string& d) : data(d)
-    {
-        char* p = &data[0];
-        setg(p, p, p + data.size());
-    }
-    std::vector<std::streamsize> requests;
-
-protected:
-    std::streamsize xsgetn(char* s, std::streamsize n) override
-    {
-        requests.push_back(n);
-        return std::streambuf::xsgetn(s, n);
-    }
-
-private:
-    std::string data;
-};

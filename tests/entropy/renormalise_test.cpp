@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <random>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -104,8 +103,8 @@ TEST(ArithmeticRenormalisation, MatchesTheOneBitAtATimeRule)
             next[k] = char('0' + (rng() & 1));
             bytes[k / 8] = char(bytes[k / 8] | ((next[k] - '0') << (k % 8)));
         }
-        std::istringstream in(bytes);
-        StreamInBitStream inBits(bitStreamWords, &in);
+        const std::string in = bytes;
+        MemoryInBitStream inBits(bitStreamWords, in.data(), in.size());
         DecoderProbe decoder(&inBits);
         const unsigned v = lo + (hi > lo ? rng() % (hi - lo + 1) : 0);
         decoder.setState(lo, hi, v);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -59,8 +59,8 @@ TEST(UniformCoding, SameBitsAsTheGeneralCoder)
 // real code string and over random bits (what a corrupt file gives).
 void expectDecodersAgree(const std::string& bytes, const std::vector<Step>& steps, bool checkValues)
 {
-    std::istringstream inA(bytes), inB(bytes);
-    StreamInBitStream bitsA(bitStreamWords, &inA), bitsB(bitStreamWords, &inB);
+    MemoryInBitStream bitsA(bitStreamWords, bytes.data(), bytes.size()),
+        bitsB(bitStreamWords, bytes.data(), bytes.size());
     Decoder16 a(&bitsA), b(&bitsB);
     a.start();
     b.start();
@@ -87,8 +87,8 @@ void expectDecodersAgree(const std::string& bytes, const std::vector<Step>& step
 TEST(UniformCoding, DecoderMatchesTheGeneralDecoder)
 {
     const auto steps = randomSteps(11, 20000);
-    std::ostringstream out;
-    StreamOutBitStream bits(bitStreamWords, &out);
+    std::string out;
+    AppendingOutBitStream<std::string> bits(bitStreamWords, &out);
     Coder16 real(&bits);
     bits.reset();
     for (const Step& s : steps) {
@@ -97,7 +97,7 @@ TEST(UniformCoding, DecoderMatchesTheGeneralDecoder)
     }
     real.flush();
     bits.flush();
-    expectDecodersAgree(out.str(), steps, true);
+    expectDecodersAgree(out, steps, true);
 
     std::mt19937 rng(3);
     std::string noise(40000, '\0');
