@@ -201,26 +201,6 @@ BENCHMARK(BM_IbwtPlain)->Apply(kinds);
 
 namespace {
 
-std::string mixBlock()
-{
-    namespace fs = std::filesystem;
-    std::vector<std::string> paths;
-    for (const char* dir : {"calgary", "canterbury", "canterbury-large"}) {
-        const fs::path root = fs::path(VARN_BENCH_CORPUS_DIR) / dir;
-        if (!fs::is_directory(root)) continue;
-        for (const auto& entry : fs::directory_iterator(root))
-            if (entry.is_regular_file()) paths.push_back(entry.path().string());
-    }
-    std::sort(paths.begin(), paths.end());
-    std::string all;
-    for (const std::string& path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (all.empty()) all = "The corpus directory was not found; this stands in for mixed files. ";
-    return repeatToBlock(all);
-}
-
 // BWT output of mix10m (kind 0) or of random bytes (kind 1).
 const std::string& codingInput(int kind)
 {
