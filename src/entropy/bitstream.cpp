@@ -59,6 +59,7 @@ std::string OutBitStream::_print() const
 
 void storeWordBytes(unsigned char* dst, const unsigned* words, std::size_t bytes)
 {
+    if (bytes == 0) return;
     if (hostIsLittleEndian) {
         // The in-memory form already is the external form.
         std::memcpy(dst, words, bytes);
@@ -69,6 +70,7 @@ void storeWordBytes(unsigned char* dst, const unsigned* words, std::size_t bytes
 
 void loadWordBytes(unsigned* words, const unsigned char* src, std::size_t bytes)
 {
+    if (bytes == 0) return;
     if (hostIsLittleEndian) {
         std::memcpy(words, src, bytes);
         return;

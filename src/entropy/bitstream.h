@@ -175,6 +175,7 @@ public:
 private:
     void append(std::size_t bytes)
     {
+        if (bytes == 0) return;
         const std::size_t old = out_->size();
         out_->resize(old + bytes);
         storeWordBytes(reinterpret_cast<unsigned char*>(&(*out_)[0]) + old, words.get(), bytes);
