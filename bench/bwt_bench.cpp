@@ -307,4 +307,7 @@ BENCHMARK_TEMPLATE(BM_MtfEncode, MTFCoder<unsigned char, false>)->Apply(codingKi
 BENCHMARK_TEMPLATE(BM_MtfDecode, MTFDecoder<unsigned char>)->Apply(codingKinds);
 BENCHMARK_TEMPLATE(BM_MtfDecode, MTFDecoder<unsigned char, false>)->Apply(codingKinds);
 
+// The bitmap distance decoder the block codec uses, beside the two above.
+BENCHMARK_TEMPLATE(BM_DcDecode, BitmapDistanceDecoder<char, unsigned>)->Apply(codingKinds);
+
 BENCHMARK_MAIN();

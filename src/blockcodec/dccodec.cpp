@@ -76,7 +76,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
                 std::to_string(size) + " bytes.");
     decoder.start();
 
-    DistanceDecoder<char, unsigned> idc(256);
+    BitmapDistanceDecoder<char, unsigned> idc(256);
     idc.start(size);
     const unsigned headerValues = count < 256 ? count : 256;
     // The distance decoder only hands out runs inside the block; the check
