@@ -77,7 +77,8 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
     decoder.start();
 
     BitmapDistanceDecoder<char, unsigned> idc(256);
-    idc.start(size);
+    // Pending run starts keep their symbols in the block being rebuilt.
+    idc.start(size, work);
     const unsigned headerValues = count < 256 ? count : 256;
     // The distance decoder only hands out runs inside the block; the check
     // here keeps the writes safe on its own.

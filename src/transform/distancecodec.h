@@ -705,7 +705,11 @@ public:
     BitmapDistanceDecoder& operator=(const BitmapDistanceDecoder&) = delete;
 
     // Sets the block length n and allocates the bitmap; call once.
-    void start(Count size);
+    // With `symbolStore` (`size` entries, not owned) the symbols of pending
+    // run starts are kept there instead of in an array of the decoder's own:
+    // the block being rebuilt can serve, since a run's bytes never cover a
+    // pending start and its own start gets the symbol stored there.
+    void start(Count size, Symbol* symbolStore = nullptr);
 
     void feedSymbol(Symbol symbol, Count distance);
     std::pair<Symbol, Count> decode(Count distance);
@@ -762,11 +766,12 @@ private:
     std::unique_ptr<std::uint64_t[]> bits_;
     std::unique_ptr<unsigned char[]> wordCount_;   // known positions per word
     std::unique_ptr<std::uint16_t[]> groupCount_;  // known positions per group
-    std::unique_ptr<Symbol[]> symbolAt_;           // meaningful where a bit is set
+    std::unique_ptr<Symbol[]> ownSymbols_;         // the symbol store when none is given
+    Symbol* symbolAt_ = nullptr;                   // meaningful where a bit is set
 };
 
 template <typename Symbol, typename Count>
-void BitmapDistanceDecoder<Symbol, Count>::start(Count size)
+void BitmapDistanceDecoder<Symbol, Count>::start(Count size, Symbol* symbolStore)
 {
     assert(!bits_ && "start is called once per object");
     size_ = size;
@@ -776,7 +781,11 @@ void BitmapDistanceDecoder<Symbol, Count>::start(Count size)
     bits_.reset(new std::uint64_t[words]());
     wordCount_.reset(new unsigned char[words]());
     groupCount_.reset(new std::uint16_t[groups]());
-    symbolAt_.reset(new Symbol[size]);
+    if (symbolStore == nullptr) {
+        ownSymbols_.reset(new Symbol[size]);
+        symbolStore = ownSymbols_.get();
+    }
+    symbolAt_ = symbolStore;
 }
 
 template <typename Symbol, typename Count>
