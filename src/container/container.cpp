@@ -122,6 +122,7 @@ struct UnpackJob {
     unsigned number = 0;
     BlockSettings settings;
     unsigned size = 0;
+    unsigned inside = 1;  // threads within the block
     std::vector<unsigned char> payload;
     std::vector<char> block;
 };
@@ -216,6 +217,9 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
         if (observer) observer->blockStarted(number, header.blockSize);
         job.settings = checkedSettings(header);
         job.size = header.blockSize;
+        // The last block (the only one, in a file of one block) gets every
+        // thread: the others have run out of blocks to take.
+        job.inside = header.blockSize == uncompressedSize - done ? allThreads : 1;
 
         // The payload is read whole, and only as much as the file holds and
         // the block could need, so a corrupt size cannot make it allocate
@@ -236,10 +240,8 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     };
     auto work = [&](UnpackJob& job) {
         job.block.resize(job.size);
-        // A file of one block gets every thread inside that block.
-        const unsigned inside = job.size == uncompressedSize ? allThreads : 1;
         decodeBlock(job.settings, job.payload.data(), job.payload.size(), job.block.data(), job.size, observer,
-                    inside);
+                    job.inside);
     };
     auto put = [&](UnpackJob& job) {
         out.write(job.block.data(), job.size);
