@@ -119,7 +119,6 @@ struct PackJob {
 };
 
 struct UnpackJob {
-    unsigned number = 0;
     BlockSettings settings;
     unsigned size = 0;
     unsigned inside = 1;  // threads within the block
@@ -199,7 +198,7 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
     unsigned number = 0;
     auto take = [&](UnpackJob& job) {
         if (done == uncompressedSize) return false;
-        job.number = ++number;
+        ++number;
         const std::string where = "the header of block " + std::to_string(number);
         unsigned char bytes[blockHeaderSize];
         require(readFully(in, bytes, 4) == 4, truncatedMessage(inputName, where));

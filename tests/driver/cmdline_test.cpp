@@ -24,15 +24,8 @@ protected:
     void SetUp() override { resetAll(); }
     void TearDown() override { resetAll(); }
 
-    static void resetAll()
-    {
-        resetOptions();
-        bwtPrintSuffixesToFile = false;
-        bwtSuffixesFile = nullptr;
-        bwtPrintSuffixesToFileMaxSuffixSize = 0xFFFFFFFFu;
-        bwtPrintSuffixArrayToFile = false;
-        bwtSuffixArrayFile = nullptr;
-    }
+    // resetOptions() also clears the suffix-dump settings.
+    static void resetAll() { resetOptions(); }
 
     // Parses "varn-q27 args..." with standard output captured into `out`.
     bool parse(const std::vector<std::string>& args)
