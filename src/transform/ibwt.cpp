@@ -1,5 +1,7 @@
 #include "transform/ibwt.h"
 
+#include "diag/largearray.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cassert>
@@ -105,7 +107,7 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         counts[c] = sum;
         sum += n;
     }
-    std::unique_ptr<std::uint32_t[]> rows(new std::uint32_t[size]);
+    LargeArray<std::uint32_t> rows(size);
     std::uint32_t* const row = rows.get();
     const auto pack = [&counts, bytes](unsigned i) {
         return static_cast<std::uint32_t>(counts[bytes[i]]++) << 8 | bytes[i];

@@ -1,5 +1,7 @@
 #include "transform/sais.h"
 
+#include "diag/largearray.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
@@ -797,7 +799,7 @@ unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n)
         out[0] = in[0];
         return 0;
     }
-    std::unique_ptr<unsigned[]> sa(new unsigned[n]);
+    LargeArray<unsigned> sa(n);
     ByteSorter sorter(in, sa.get(), n);
     sorter.placeLmsSuffixes();
     return sorter.induceTransform(out);
