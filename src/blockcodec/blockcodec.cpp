@@ -5,6 +5,7 @@
 #include "blockcodec/observer.h"
 #include "blockcodec/stages.h"
 #include "diag/exception.h"
+#include "diag/largearray.h"
 #include "entropy/arithmeticcodec.h"
 #include "transform/bwt.h"
 #include "transform/ibwt.h"
@@ -91,8 +92,9 @@ std::size_t maxPayloadSize(unsigned size)
 }
 
 void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::vector<unsigned char>& payload,
-                 BlockObserver* observer)
+                 BlockObserver* observer, unsigned threads)
 {
+    (void)threads;
     require(isSupported(settings), "Unsupported compression method");
     assert(size > 0 && size <= maxBlockSize);
     stages::StageTimes times;
@@ -112,6 +114,9 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
         observer->bwtDone(data, size, primary);
     }
 
+    // Room for the payload of incompressible bytes, so that growing never
+    // copies it; pages that are never written cost nothing.
+    payload.reserve(payload.size() + size + size / 64 + 4096);
     PayloadOutBitStream bits(bitBufferWords(size), &payload);
     bits.reset();
     stages::putWord(bits, primary);
@@ -131,15 +136,19 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
     }
 }
 
-void decodeBlock(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
-                 unsigned size, BlockObserver* observer, unsigned threads)
+namespace {
+
+// decodeBlock(), releasing `owner` (the vector holding the payload, or null)
+// once the payload is decoded.
+void decodePayload(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
+                   unsigned size, BlockObserver* observer, unsigned threads, std::vector<unsigned char>* owner)
 {
     require(isSupported(settings), "Unsupported compression method.");
     require(size > 0 && size <= maxBlockSize, "Wrong block size in packed file (this may also mean some other error).");
     const long blockStart = stages::tick(observer);
     // The transformed block is rebuilt apart from `out`, which is written
     // only by the inverse transform, after the whole payload has decoded.
-    std::unique_ptr<char[]> work(new char[size]);
+    LargeArray<char> work(size);
     PayloadInBitStream bits(bitBufferWords(payloadSize), payload, payloadSize);
     const bool zeroRuns = settings.method == methodMTFRLE0;
     stages::Decoded decoded{};
@@ -155,11 +164,12 @@ void decodeBlock(const BlockSettings& settings, const unsigned char* payload, st
         label = zeroRuns ? "   iMTF + iRLE0 + static arithmetic time: " : "   iMTF + static arithmetic time: ";
     }
     checkPayloadEnd(bits, payload, settings, decoded.lastFlushBit);
+    if (owner) std::vector<unsigned char>().swap(*owner);
     const long decodingEnd = stages::tick(observer);
 
     if (observer) observer->stageStarted(BlockStage::inverseBwt);
     const long ibwtStart = stages::tick(observer);
-    ibwt<char>(out, work.get(), size, decoded.primary, threads);
+    ibwtReusingInput<char>(out, work.get(), size, decoded.primary, threads);
     const long ibwtEnd = stages::tick(observer);
     work.reset();
     const long blockEnd = stages::tick(observer);
@@ -171,6 +181,20 @@ void decodeBlock(const BlockSettings& settings, const unsigned char* payload, st
         times.add("   Block decompression time: ", blockStart, blockEnd);
         times.report(observer);
     }
+}
+
+}  // namespace
+
+void decodeBlock(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
+                 unsigned size, BlockObserver* observer, unsigned threads)
+{
+    decodePayload(settings, payload, payloadSize, out, size, observer, threads, nullptr);
+}
+
+void decodeBlockReleasing(const BlockSettings& settings, std::vector<unsigned char>& payload, char* out, unsigned size,
+                          BlockObserver* observer, unsigned threads)
+{
+    decodePayload(settings, payload.data(), payload.size(), out, size, observer, threads, &payload);
 }
 
 void packBlockDCAdaptive(char* data, unsigned dataSize, std::vector<unsigned char>& payload, BlockObserver* observer)

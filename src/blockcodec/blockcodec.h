@@ -37,8 +37,10 @@ std::size_t maxPayloadSize(unsigned size);
 // Appends to `payload` the payload of the `size` bytes at `data`
 // (1 <= size <= maxBlockSize). `data` is overwritten (working storage).
 // Throws Exception for unsupported settings; allocation failures propagate.
+// With `threads` > 1 the suffix sort may share its work between that many
+// threads; the payload is the same.
 void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::vector<unsigned char>& payload,
-                 BlockObserver* observer = nullptr);
+                 BlockObserver* observer = nullptr, unsigned threads = 1);
 
 // Decodes the `payloadSize` bytes at `payload` (exactly one payload, nothing
 // after it) into the `size` bytes at `out`. Throws Exception on unsupported
@@ -47,3 +49,9 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
 // share their work between that many threads; the result is the same.
 void decodeBlock(const BlockSettings& settings, const unsigned char* payload, std::size_t payloadSize, char* out,
                  unsigned size, BlockObserver* observer = nullptr, unsigned threads = 1);
+
+// As decodeBlock(), for a payload the caller needs no longer: it is emptied
+// and its memory returned once decoded, before the inverse BWT takes its
+// share, so a block's peak memory does not include it.
+void decodeBlockReleasing(const BlockSettings& settings, std::vector<unsigned char>& payload, char* out, unsigned size,
+                          BlockObserver* observer = nullptr, unsigned threads = 1);

@@ -5,6 +5,7 @@
 #include "container/inputfile.h"
 #include "container/outputfile.h"
 #include "diag/exception.h"
+#include "diag/largearray.h"
 #include "diag/timing.h"
 
 #include <algorithm>
@@ -114,7 +115,8 @@ unsigned threadsFor(unsigned requested, unsigned long long blocks, const Contain
 struct PackJob {
     unsigned size = 0;
     unsigned capacity = 0;
-    std::unique_ptr<char[]> data;
+    unsigned inside = 1;  // threads within the block
+    LargeArray<char> data;
     std::vector<unsigned char> record;  // block header and payload
 };
 
@@ -123,7 +125,7 @@ struct UnpackJob {
     unsigned size = 0;
     unsigned inside = 1;  // threads within the block
     std::vector<unsigned char> payload;
-    std::vector<char> block;
+    LargeArray<char> block;  // written whole by the block codec, so never cleared
 };
 
 } // namespace
@@ -143,6 +145,8 @@ unsigned long long compressStream(ByteSource& in, unsigned inputSize, ByteSink& 
     if (blockSize > maxBlockSize) blockSize = maxBlockSize;
     const unsigned long long blocks = (inputSize + static_cast<unsigned long long>(blockSize) - 1) / blockSize;
 
+    // Threads inside a block report to the observer from one thread only.
+    const unsigned allThreads = threadsFor(settings.threads, inputSize, nullptr);
     unsigned done = 0;
     unsigned number = 0;
     auto take = [&](PackJob& job) {
@@ -153,9 +157,12 @@ unsigned long long compressStream(ByteSource& in, unsigned inputSize, ByteSink& 
         // A job's buffer serves all its blocks: the first one is the largest.
         if (job.size > job.capacity) {
             job.data.reset();
-            job.data.reset(new char[job.size]);
+            job.data = LargeArray<char>(job.size);
             job.capacity = job.size;
         }
+        // The last block (the only one, in a file of one block) gets every
+        // thread: the others have run out of blocks to take.
+        job.inside = job.size == inputSize - done ? allThreads : 1;
         require(readFully(in, job.data.get(), job.size) == job.size,
                 "Unable to read input file: " + inputName + " (it ended before its size was reached)");
         done += job.size;
@@ -164,7 +171,7 @@ unsigned long long compressStream(ByteSource& in, unsigned inputSize, ByteSink& 
     auto work = [&](PackJob& job) {
         // The header goes in front of the payload once its size is known.
         job.record.assign(blockHeaderSize, 0);
-        encodeBlock(settings.block, job.data.get(), job.size, job.record, observer);
+        encodeBlock(settings.block, job.data.get(), job.size, job.record, observer, job.inside);
         BlockHeader header;
         header.payloadSize = static_cast<unsigned>(job.record.size() - blockHeaderSize);
         header.blockSize = job.size;
@@ -238,12 +245,14 @@ ExtractResult extractStream(ByteSource& in, ByteSink& out, const std::string& in
         return true;
     };
     auto work = [&](UnpackJob& job) {
-        job.block.resize(job.size);
-        decodeBlock(job.settings, job.payload.data(), job.payload.size(), job.block.data(), job.size, observer,
-                    job.inside);
+        if (job.block.size() < job.size) {
+            job.block.reset();
+            job.block = LargeArray<char>(job.size);
+        }
+        decodeBlockReleasing(job.settings, job.payload, job.block.get(), job.size, observer, job.inside);
     };
     auto put = [&](UnpackJob& job) {
-        out.write(job.block.data(), job.size);
+        out.write(job.block.get(), job.size);
         result.size += job.size;
     };
     // The number of blocks is not known before they are read; the workers

@@ -89,8 +89,14 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary)
     }
 }
 
+namespace {
+
+// ibwtChains(), keeping the walks' output in the `size` bytes at `reuse`
+// (after the rows are built from `in`) when it is not null, and in fresh
+// memory otherwise. `reuse` may be `in`.
 template <class CharT>
-void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads)
+void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads,
+                unsigned char* reuse)
 {
     if (size == 0) return;
     requirePrimaryInside(size, primary);
@@ -143,8 +149,15 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
 
     // Each walk writes its bytes, last block position first, into a chain of
     // chunks; each piece leaves at most one chunk partly filled.
+    // The first `reused` chunks are the bytes at `reuse`, the rest fresh.
     const unsigned chunkCount = size / chunkBytes + pieces;
-    std::unique_ptr<unsigned char[]> pool(new unsigned char[static_cast<std::size_t>(chunkCount) * chunkBytes]);
+    const unsigned reused = reuse != nullptr ? size / chunkBytes : 0;
+    std::unique_ptr<unsigned char[]> fresh(new unsigned char[static_cast<std::size_t>(chunkCount - reused) * chunkBytes]);
+    const auto chunkAt = [reuse, reused, &fresh](unsigned chunk) {
+        return chunk < reused ? reuse + static_cast<std::size_t>(chunk) * chunkBytes
+                              : fresh.get() + static_cast<std::size_t>(chunk - reused) * chunkBytes;
+    };
+    const CharT last = in[primary];
     std::vector<unsigned> nextChunk(chunkCount);
     std::vector<unsigned> firstChunk(pieces), pieceLength(pieces), following(pieces);
     // Chunks are handed out from one counter, so walks on several threads
@@ -162,7 +175,7 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     const auto takeChunk = [&](Walk& w) {
         w.chunk = chunksUsed.fetch_add(1, std::memory_order_relaxed);
         assert(w.chunk < chunkCount);
-        w.write = pool.get() + static_cast<std::size_t>(w.chunk) * chunkBytes;
+        w.write = chunkAt(w.chunk);
         w.chunkEnd = w.write + chunkBytes;
     };
     const auto launch = [&](Walk& w, unsigned piece) {
@@ -238,10 +251,11 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         piece = following[piece];
     } while (piece != first);
     if (cycle != size) throwShortCycle(cycle, size);
+    rows.reset();  // not needed by the join, which may touch fresh pages of `out`
 
     // Join the pieces from the anchor's on, filling out from its end. Byte
     // size - 1 is the primary row's, as in ibwtPlain.
-    out[size - 1] = in[primary];
+    out[size - 1] = last;
     const unsigned wanted = size - 1;
     unsigned done = 0;
     piece = first;
@@ -250,7 +264,7 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         unsigned chunk = firstChunk[piece];
         while (left != 0 && done < wanted) {
             const unsigned take = std::min({left, chunkBytes, wanted - done});
-            const unsigned char* from = pool.get() + static_cast<std::size_t>(chunk) * chunkBytes;
+            const unsigned char* from = chunkAt(chunk);
             for (unsigned q = 0; q < take; ++q) out[wanted - 1 - done - q] = static_cast<CharT>(from[q]);
             done += take;
             left -= take;
@@ -260,6 +274,18 @@ void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     } while (done < wanted);
 }
 
+// About 8 KiB of block per start, at most 1024 starts: enough pieces to keep
+// the walks in flight busy to the end, and little chunk slack.
+unsigned startsFor(unsigned size) { return std::min(1024u, std::max(1u, size / 8192)); }
+
+}  // namespace
+
+template <class CharT>
+void ibwtChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads)
+{
+    walkChains(out, in, size, primary, starts, threads, nullptr);
+}
+
 template <class CharT>
 void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads)
 {
@@ -267,12 +293,21 @@ void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned
         ibwtPlain(out, in, size, primary);
         return;
     }
-    // About 8 KiB of block per start, at most 1024 starts: enough pieces to
-    // keep the walks in flight busy to the end, and little chunk slack.
-    ibwtChains(out, in, size, primary, std::min(1024u, std::max(1u, size / 8192)), threads);
+    walkChains(out, in, size, primary, startsFor(size), threads, nullptr);
+}
+
+template <class CharT>
+void ibwtReusingInput(CharT* out, CharT* in, unsigned size, unsigned primary, unsigned threads)
+{
+    if (size >= packedRowLimit) {
+        ibwtPlain(out, in, size, primary);
+        return;
+    }
+    walkChains(out, in, size, primary, startsFor(size), threads, reinterpret_cast<unsigned char*>(in));
 }
 
 template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned threads);
+template void ibwtReusingInput<char>(char* out, char* in, unsigned size, unsigned primary, unsigned threads);
 template void ibwtPlain<char>(char* out, const char* in, unsigned size, unsigned primary);
 template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts,
                                 unsigned threads);

@@ -16,6 +16,12 @@
 template <class CharT>
 void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads = 1);
 
+// As ibwt(), but keeps the walks' output in the bytes at `in`, which are
+// garbage afterwards (also when it throws): the block needs about 5 * size
+// bytes of working memory instead of 6 * size.
+template <class CharT>
+void ibwtReusingInput(CharT* out, CharT* in, unsigned size, unsigned primary, unsigned threads = 1);
+
 // The plain method, and the reference for ibwt() in the tests: one walk back
 // through the rows, one dependent memory access after another. Working
 // memory 4 * size bytes. Same contract as ibwt().

@@ -39,6 +39,19 @@ TEST(BlockThreads, SameBlockAndSameVerdictOnAnyThreadCount)
         encodeBlock(settings, &work[0], static_cast<unsigned>(block.size()), payload);
         const unsigned size = static_cast<unsigned>(block.size());
         for (unsigned threads : {2u, 3u}) EXPECT_EQ(decodeWith(settings, payload, size, threads), block);
+        for (unsigned threads : {1u, 2u}) {
+            std::vector<unsigned char> owned = payload;
+            std::string out(size, '\0');
+            decodeBlockReleasing(settings, owned, &out[0], size, nullptr, threads);
+            EXPECT_EQ(out, block);
+            EXPECT_TRUE(owned.empty() && owned.capacity() == 0) << "the payload is given back once decoded";
+        }
+        for (unsigned threads : {2u, 3u}) {
+            std::string again = block;
+            std::vector<unsigned char> same;
+            encodeBlock(settings, &again[0], size, same, nullptr, threads);
+            EXPECT_EQ(same, payload) << threads << " threads";
+        }
         for (int trial = 0; trial < 20; ++trial) {
             std::vector<unsigned char> damaged = payload;
             damaged[8 + rng() % (damaged.size() - 8)] ^= static_cast<unsigned char>(1u << (rng() % 8));

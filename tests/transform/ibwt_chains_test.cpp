@@ -37,6 +37,15 @@ std::string inverse(const std::string& in, unsigned primary)
     return out;
 }
 
+// ibwtReusingInput() on a copy of `in`, which it may overwrite.
+std::string reusing(const std::string& in, unsigned primary, unsigned threads = 1)
+{
+    std::string out(in.size(), '\0');
+    std::string scratch = in;
+    ibwtReusingInput<char>(&out[0], &scratch[0], static_cast<unsigned>(in.size()), primary, threads);
+    return out;
+}
+
 std::string randomBlock(std::mt19937& rng, std::size_t size, unsigned alphabet)
 {
     std::string s(size, '\0');
@@ -54,6 +63,7 @@ void checkRestores(const std::string& block)
     const unsigned primary = bwt<char, unsigned>(&transformed[0], static_cast<unsigned>(block.size()));
     ASSERT_EQ(plain(transformed, primary), block);
     ASSERT_EQ(inverse(transformed, primary), block);
+    for (unsigned threads : {1u, 2u}) ASSERT_EQ(reusing(transformed, primary, threads), block) << threads;
     for (unsigned starts : startCounts)
         for (unsigned threads : {1u, 2u, 3u})
             ASSERT_EQ(chains(transformed, primary, starts, threads), block) << starts << " starts, " << threads;
@@ -135,6 +145,11 @@ TEST(IbwtChains, SameVerdictAsPlainWalkOnArbitraryInput)
                   expected);
         for (unsigned starts : startCounts) ASSERT_EQ(chainsVerdict(in, primary, starts), expected) << starts << " starts";
         ASSERT_EQ(chainsVerdict(in, primary, 64, 2), expected) << "two threads";
+        std::string scratch = in;
+        ASSERT_EQ(verdict([&](char* out) { ibwtReusingInput<char>(out, &scratch[0], static_cast<unsigned>(size), primary); },
+                          size),
+                  expected)
+            << "reusing its input";
     }
     // Both outcomes were exercised.
     EXPECT_GT(refused, 100u);
