@@ -114,20 +114,30 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
         observer->bwtDone(data, size, primary);
     }
 
-    // Room for the payload of incompressible bytes, so that growing never
-    // copies it; pages that are never written cost nothing.
-    payload.reserve(payload.size() + size + size / 64 + 4096);
-    PayloadOutBitStream bits(bitBufferWords(size), &payload);
-    bits.reset();
-    stages::putWord(bits, primary);
     const bool zeroRuns = settings.method == methodMTFRLE0;
-    if (settings.method == methodDC)
+    if (settings.method == methodDC) {
+        // The distance values hold all the coder needs, so the payload is
+        // written over the transformed block, and copied out once the
+        // values are gone: no second block-sized buffer at the peak.
+        BorrowingOutBitStream bits(bitBufferWords(size), reinterpret_cast<unsigned char*>(data), size);
+        bits.reset();
+        stages::putWord(bits, primary);
         stages::encodeDistances(data, size, bits, observer, times);
-    else if (settings.coderType == coderAdaptive)
-        stages::encodeMTFAdaptive(data, size, zeroRuns, bits, observer, times);
-    else
-        stages::encodeMTFStatic(data, size, zeroRuns, bits, observer, times);
-    bits.flush();
+        bits.flush();
+        bits.copyTo(payload);
+    } else {
+        // Room for the payload of incompressible bytes, so that growing
+        // never copies it; pages that are never written cost nothing.
+        payload.reserve(payload.size() + size + size / 64 + 4096);
+        PayloadOutBitStream bits(bitBufferWords(size), &payload);
+        bits.reset();
+        stages::putWord(bits, primary);
+        if (settings.coderType == coderAdaptive)
+            stages::encodeMTFAdaptive(data, size, zeroRuns, bits, observer, times);
+        else
+            stages::encodeMTFStatic(data, size, zeroRuns, bits, observer, times);
+        bits.flush();
+    }
     const long blockEnd = stages::tick(observer);
 
     if (observer) {

@@ -53,6 +53,8 @@ inline unsigned getBits(InBitStream& bits, unsigned width)
 
 // Encoders: code the transformed block `data` (the primary index is already
 // in `bits`), ending with the coder's flush. `data` may be overwritten.
+// Reads `data` only before it first writes to `bits`, so `bits` may store
+// its bytes over `data`.
 void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserver* observer, StageTimes& times);
 void encodeMTFAdaptive(char* data, unsigned size, bool zeroRuns, OutBitStream& bits, BlockObserver* observer,
                        StageTimes& times);
