@@ -11,6 +11,7 @@
 #include "transform/ibwt.h"
 
 #include <cassert>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -156,21 +157,23 @@ void decodePayload(const BlockSettings& settings, const unsigned char* payload, 
     require(isSupported(settings), "Unsupported compression method.");
     require(size > 0 && size <= maxBlockSize, "Wrong block size in packed file (this may also mean some other error).");
     const long blockStart = stages::tick(observer);
-    // The transformed block is rebuilt apart from `out`, which is written
-    // only by the inverse transform, after the whole payload has decoded.
-    LargeArray<char> work(size);
+    // The transformed block is rebuilt in the top quarter of the inverse
+    // transform's working memory, so `out` stays untouched until the whole
+    // payload has decoded, and no second block of fresh memory is needed.
+    LargeArray<std::uint32_t> scratch(size);
+    char* const work = reinterpret_cast<char*>(scratch.get()) + std::size_t(3) * size;
     PayloadInBitStream bits(bitBufferWords(payloadSize), payload, payloadSize);
     const bool zeroRuns = settings.method == methodMTFRLE0;
     stages::Decoded decoded{};
     const char* label = nullptr;
     if (settings.method == methodDC) {
-        decoded = stages::decodeDistances(bits, work.get(), size, observer, threads);
+        decoded = stages::decodeDistances(bits, work, size, observer, threads);
         label = "   iDC + adaptive arithmetic time: ";
     } else if (settings.coderType == coderAdaptive) {
-        decoded = stages::decodeMTFAdaptive(bits, work.get(), size, zeroRuns, observer);
+        decoded = stages::decodeMTFAdaptive(bits, work, size, zeroRuns, observer);
         label = zeroRuns ? "   iMTF + iRLE0 + adaptive arithmetic time: " : "   iMTF + adaptive arithmetic time: ";
     } else {
-        decoded = stages::decodeMTFStatic(bits, work.get(), size, zeroRuns, observer);
+        decoded = stages::decodeMTFStatic(bits, work, size, zeroRuns, observer);
         label = zeroRuns ? "   iMTF + iRLE0 + static arithmetic time: " : "   iMTF + static arithmetic time: ";
     }
     checkPayloadEnd(bits, payload, settings, decoded.lastFlushBit);
@@ -179,9 +182,8 @@ void decodePayload(const BlockSettings& settings, const unsigned char* payload, 
 
     if (observer) observer->stageStarted(BlockStage::inverseBwt);
     const long ibwtStart = stages::tick(observer);
-    ibwtReusingInput<char>(out, work.get(), size, decoded.primary, threads);
+    ibwtFromScratch<char>(out, scratch.get(), size, decoded.primary, threads);
     const long ibwtEnd = stages::tick(observer);
-    work.reset();
     const long blockEnd = stages::tick(observer);
 
     if (observer) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -91,12 +92,14 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary)
 
 namespace {
 
-// ibwtChains(), keeping the walks' output in the `size` bytes at `reuse`
-// (after the rows are built from `in`) when it is not null, and in fresh
-// memory otherwise. `reuse` may be `in`.
+// ibwtChains(). The rows go into `scratch` (4 * size bytes) when it is not
+// null, and into fresh memory otherwise; `in` may be the last `size` bytes of
+// `scratch`. The walks keep their output in `out`, and the pieces are joined
+// in the rows' memory, free by then, and copied to `out`: besides `out` and
+// the rows, only a few chunks of fresh memory.
 template <class CharT>
 void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned starts, unsigned threads,
-                unsigned char* reuse)
+                std::uint32_t* scratch)
 {
     if (size == 0) return;
     requirePrimaryInside(size, primary);
@@ -105,6 +108,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     // The rows and their successors as in ibwtPlain, packed so that one step
     // of a walk is one memory access.
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(in);
+    const CharT last = in[primary];
     unsigned counts[256] = {};
     for (unsigned i = 0; i < size; ++i) ++counts[bytes[i]];
     unsigned sum = 0;
@@ -113,13 +117,17 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         counts[c] = sum;
         sum += n;
     }
-    LargeArray<std::uint32_t> rows(size);
-    std::uint32_t* const row = rows.get();
+    LargeArray<std::uint32_t> rows(scratch != nullptr ? 0 : size);
+    std::uint32_t* const row = scratch != nullptr ? scratch : rows.get();
     const auto pack = [&counts, bytes](unsigned i) {
         return static_cast<std::uint32_t>(counts[bytes[i]]++) << 8 | bytes[i];
     };
-    row[primary] = pack(primary);  // first in its bucket, as in ibwtPlain
+    // Row i is written after byte i is read. When `in` is the top quarter of
+    // the rows' memory, row i covers bytes 4i to 4i + 3, which are bytes
+    // 4i - 3 * size on of `in`: at most i, so already read.
+    const std::uint32_t primaryRow = pack(primary);  // first in its bucket, as in ibwtPlain
     for (unsigned i = 0; i < primary; ++i) row[i] = pack(i);
+    row[primary] = primaryRow;
     for (unsigned i = primary + 1; i < size; ++i) row[i] = pack(i);
 
     // Every row has exactly one predecessor, whatever the input, so the rows
@@ -148,16 +156,16 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     }
 
     // Each walk writes its bytes, last block position first, into a chain of
-    // chunks; each piece leaves at most one chunk partly filled.
-    // The first `reused` chunks are the bytes at `reuse`, the rest fresh.
+    // chunks; each piece leaves at most one chunk partly filled. The first
+    // chunks are the bytes of `out`, the rest fresh.
     const unsigned chunkCount = size / chunkBytes + pieces;
-    const unsigned reused = reuse != nullptr ? size / chunkBytes : 0;
-    std::unique_ptr<unsigned char[]> fresh(new unsigned char[static_cast<std::size_t>(chunkCount - reused) * chunkBytes]);
-    const auto chunkAt = [reuse, reused, &fresh](unsigned chunk) {
-        return chunk < reused ? reuse + static_cast<std::size_t>(chunk) * chunkBytes
-                              : fresh.get() + static_cast<std::size_t>(chunk - reused) * chunkBytes;
+    const unsigned inOut = size / chunkBytes;
+    std::unique_ptr<unsigned char[]> fresh(new unsigned char[static_cast<std::size_t>(chunkCount - inOut) * chunkBytes]);
+    unsigned char* const outBytes = reinterpret_cast<unsigned char*>(out);
+    const auto chunkAt = [outBytes, inOut, &fresh](unsigned chunk) {
+        return chunk < inOut ? outBytes + static_cast<std::size_t>(chunk) * chunkBytes
+                             : fresh.get() + static_cast<std::size_t>(chunk - inOut) * chunkBytes;
     };
-    const CharT last = in[primary];
     std::vector<unsigned> nextChunk(chunkCount);
     std::vector<unsigned> firstChunk(pieces), pieceLength(pieces), following(pieces);
     // Chunks are handed out from one counter, so walks on several threads
@@ -251,11 +259,11 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         piece = following[piece];
     } while (piece != first);
     if (cycle != size) throwShortCycle(cycle, size);
-    rows.reset();  // not needed by the join, which may touch fresh pages of `out`
+    CharT* const joined = reinterpret_cast<CharT*>(row);
 
-    // Join the pieces from the anchor's on, filling out from its end. Byte
-    // size - 1 is the primary row's, as in ibwtPlain.
-    out[size - 1] = last;
+    // Join the pieces from the anchor's on, filling the block from its end.
+    // Byte size - 1 is the primary row's, as in ibwtPlain.
+    joined[size - 1] = last;
     const unsigned wanted = size - 1;
     unsigned done = 0;
     piece = first;
@@ -265,13 +273,14 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         while (left != 0 && done < wanted) {
             const unsigned take = std::min({left, chunkBytes, wanted - done});
             const unsigned char* from = chunkAt(chunk);
-            for (unsigned q = 0; q < take; ++q) out[wanted - 1 - done - q] = static_cast<CharT>(from[q]);
+            for (unsigned q = 0; q < take; ++q) joined[wanted - 1 - done - q] = static_cast<CharT>(from[q]);
             done += take;
             left -= take;
             if (left != 0) chunk = nextChunk[chunk];
         }
         piece = following[piece];
     } while (done < wanted);
+    std::memcpy(out, joined, size);
 }
 
 // About 8 KiB of block per start, at most 1024 starts: enough pieces to keep
@@ -297,17 +306,19 @@ void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned
 }
 
 template <class CharT>
-void ibwtReusingInput(CharT* out, CharT* in, unsigned size, unsigned primary, unsigned threads)
+void ibwtFromScratch(CharT* out, std::uint32_t* scratch, unsigned size, unsigned primary, unsigned threads)
 {
+    const CharT* in = reinterpret_cast<const CharT*>(reinterpret_cast<unsigned char*>(scratch) + std::size_t(3) * size);
     if (size >= packedRowLimit) {
         ibwtPlain(out, in, size, primary);
         return;
     }
-    walkChains(out, in, size, primary, startsFor(size), threads, reinterpret_cast<unsigned char*>(in));
+    walkChains(out, in, size, primary, startsFor(size), threads, scratch);
 }
 
 template void ibwt<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned threads);
-template void ibwtReusingInput<char>(char* out, char* in, unsigned size, unsigned primary, unsigned threads);
+template void ibwtFromScratch<char>(char* out, std::uint32_t* scratch, unsigned size, unsigned primary,
+                                     unsigned threads);
 template void ibwtPlain<char>(char* out, const char* in, unsigned size, unsigned primary);
 template void ibwtChains<char>(char* out, const char* in, unsigned size, unsigned primary, unsigned starts,
                                 unsigned threads);

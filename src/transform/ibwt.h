@@ -1,6 +1,8 @@
 #pragma once
 // Inverse Burrows-Wheeler transform: undoes bwt() of bwt.h.
 
+#include <cstdint>
+
 // Writes to `out` the `size` bytes whose transform is `in` with primary index
 // `primary`. `out` and `in` must not overlap. size 0 writes nothing.
 // Throws Exception for a block that no forward transform produces: when
@@ -16,11 +18,11 @@
 template <class CharT>
 void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads = 1);
 
-// As ibwt(), but keeps the walks' output in the bytes at `in`, which are
-// garbage afterwards (also when it throws): the block needs about 5 * size
-// bytes of working memory instead of 6 * size.
+// As ibwt(), for a transform held in the last `size` bytes of `scratch`,
+// 4 * size bytes that serve as the working memory (garbage afterwards): the
+// inverse then needs about 4 * size bytes besides `out`, not 5 * size.
 template <class CharT>
-void ibwtReusingInput(CharT* out, CharT* in, unsigned size, unsigned primary, unsigned threads = 1);
+void ibwtFromScratch(CharT* out, std::uint32_t* scratch, unsigned size, unsigned primary, unsigned threads = 1);
 
 // The plain method, and the reference for ibwt() in the tests: one walk back
 // through the rows, one dependent memory access after another. Working
@@ -30,7 +32,7 @@ void ibwtPlain(CharT* out, const CharT* in, unsigned size, unsigned primary);
 
 // Walks from `starts` rows at once (at least 1; fewer when they coincide) so
 // that the memory accesses of the walks overlap, then joins their pieces.
-// Requires size < 2^24. Working memory about 5 * size bytes plus 1 KiB per
+// Requires size < 2^24. Working memory about 4 * size bytes plus 1 KiB per
 // start. Same contract and result as ibwtPlain().
 // `threads` share the walks (each takes a run of the start rows).
 template <class CharT>
