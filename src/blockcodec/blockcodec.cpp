@@ -92,8 +92,8 @@ std::size_t maxPayloadSize(unsigned size)
     return std::size_t(size) * 5 + 2048;
 }
 
-void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::vector<unsigned char>& payload,
-                 BlockObserver* observer, unsigned threads)
+std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsigned size,
+                               std::vector<unsigned char>& payload, BlockObserver* observer, unsigned threads)
 {
     (void)threads;
     require(isSupported(settings), "Unsupported compression method");
@@ -116,16 +116,16 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
     }
 
     const bool zeroRuns = settings.method == methodMTFRLE0;
+    std::size_t inPlace = 0;
     if (settings.method == methodDC) {
         // The distance values hold all the coder needs, so the payload is
-        // written over the transformed block, and copied out once the
-        // values are gone: no second block-sized buffer at the peak.
-        BorrowingOutBitStream bits(bitBufferWords(size), reinterpret_cast<unsigned char*>(data), size);
+        // written over the transformed block: no second block-sized buffer.
+        BorrowingOutBitStream bits(bitBufferWords(size), reinterpret_cast<unsigned char*>(data), size, &payload);
         bits.reset();
         stages::putWord(bits, primary);
         stages::encodeDistances(data, size, bits, observer, times);
         bits.flush();
-        bits.copyTo(payload);
+        inPlace = bits.borrowedBytes();
     } else {
         // Room for the payload of incompressible bytes, so that growing
         // never copies it; pages that are never written cost nothing.
@@ -145,7 +145,23 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
         times.add("   Block compression time: ", blockStart, blockEnd);
         times.report(observer);
     }
+    return inPlace;
 }
+
+void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::vector<unsigned char>& payload,
+                 BlockObserver* observer, unsigned threads)
+{
+    std::vector<unsigned char> tail;
+    const std::size_t inPlace = encodeBlockInPlace(settings, data, size, tail, observer, threads);
+    if (inPlace == 0 && payload.empty()) {
+        payload.swap(tail);
+        return;
+    }
+    payload.reserve(payload.size() + inPlace + tail.size());
+    payload.insert(payload.end(), data, data + inPlace);
+    payload.insert(payload.end(), tail.begin(), tail.end());
+}
+
 
 namespace {
 

@@ -42,6 +42,14 @@ std::size_t maxPayloadSize(unsigned size);
 void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::vector<unsigned char>& payload,
                  BlockObserver* observer = nullptr, unsigned threads = 1);
 
+// As encodeBlock(), leaving the payload where it cost least: its first n
+// bytes, n being the value returned, are the first n bytes at `data`, and
+// the rest is appended to `tail`. A payload as large as its block then needs
+// no second block-sized buffer, and is not copied.
+std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsigned size,
+                               std::vector<unsigned char>& tail, BlockObserver* observer = nullptr,
+                               unsigned threads = 1);
+
 // Decodes the `payloadSize` bytes at `payload` (exactly one payload, nothing
 // after it) into the `size` bytes at `out`. Throws Exception on unsupported
 // settings and on a corrupt payload, without writing outside `out`; `out`

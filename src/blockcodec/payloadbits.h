@@ -11,15 +11,15 @@ using PayloadOutBitStream = AppendingOutBitStream<std::vector<unsigned char>>;
 using PayloadInBitStream = MemoryInBitStream;
 
 // Bit writer that keeps its bytes in borrowed memory (a buffer whose
-// contents are no longer needed) while they fit, and in a vector of its own
-// after that, so a payload as large as its block needs no second block-sized
-// buffer while the coder runs. The same bytes as PayloadOutBitStream.
+// contents are no longer needed) while they fit, and appends the rest to a
+// byte vector, so a payload as large as its block needs no second
+// block-sized buffer. Together, the same bytes as PayloadOutBitStream.
 class BorrowingOutBitStream : public OutBitStream {
 public:
-    // `room` bytes at `borrowed` are overwritten; they must outlive the
-    // stream. `size` > 0 words of buffer.
-    BorrowingOutBitStream(unsigned size, unsigned char* borrowed, std::size_t room)
-        : OutBitStream(size), borrowed_(borrowed), room_(room)
+    // `room` bytes at `borrowed` are overwritten; they and `spill` must
+    // outlive the stream. `size` > 0 words of buffer.
+    BorrowingOutBitStream(unsigned size, unsigned char* borrowed, std::size_t room, std::vector<unsigned char>* spill)
+        : OutBitStream(size), borrowed_(borrowed), room_(room), spill_(spill), spillStart_(spill->size())
     {
     }
 
@@ -38,13 +38,9 @@ public:
         append(std::size_t(next - words.get()) * 4 + (bitsUsed + 7) / 8);
     }
 
-    // Appends every byte written, in order, to `out`.
-    void copyTo(std::vector<unsigned char>& out) const
-    {
-        out.reserve(out.size() + used_ + spill_.size());
-        out.insert(out.end(), borrowed_, borrowed_ + used_);
-        out.insert(out.end(), spill_.begin(), spill_.end());
-    }
+    // The bytes written are the first borrowedBytes() at `borrowed`, then
+    // what was appended to `spill`.
+    std::size_t borrowedBytes() const { return used_; }
 
 private:
     // Once a piece does not fit in what is left of the borrowed bytes, it
@@ -52,18 +48,19 @@ private:
     void append(std::size_t bytes)
     {
         if (bytes == 0) return;
-        if (spill_.empty() && bytes <= room_ - used_) {
+        if (spill_->size() == spillStart_ && bytes <= room_ - used_) {
             storeWordBytes(borrowed_ + used_, words.get(), bytes);
             used_ += bytes;
             return;
         }
-        const std::size_t old = spill_.size();
-        spill_.resize(old + bytes);
-        storeWordBytes(spill_.data() + old, words.get(), bytes);
+        const std::size_t old = spill_->size();
+        spill_->resize(old + bytes);
+        storeWordBytes(spill_->data() + old, words.get(), bytes);
     }
 
     unsigned char* borrowed_;
     std::size_t room_;
+    std::vector<unsigned char>* spill_;
+    std::size_t spillStart_;
     std::size_t used_ = 0;
-    std::vector<unsigned char> spill_;
 };

@@ -12,6 +12,8 @@
 // has failed no new block is taken and no further block is put; the
 // exception of the lowest-numbered failed block is rethrown.
 
+#include "diag/largearray.h"
+
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -44,6 +46,7 @@ void runBlocks(unsigned threads, Take&& take, Work&& work, Put&& put)
     };
 
     auto worker = [&]() {
+        LargeArrayCache cache;  // the block's big tables reused by the next; outlives the job
         Job job;
         for (;;) {
             unsigned number = 0;

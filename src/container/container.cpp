@@ -117,7 +117,9 @@ struct PackJob {
     unsigned capacity = 0;
     unsigned inside = 1;  // threads within the block
     LargeArray<char> data;
-    std::vector<unsigned char> record;  // block header and payload
+    unsigned char header[blockHeaderSize];
+    std::size_t inData = 0;            // payload bytes left at the start of data
+    std::vector<unsigned char> tail;   // the rest of the payload
 };
 
 struct UnpackJob {
@@ -169,19 +171,20 @@ unsigned long long compressStream(ByteSource& in, unsigned inputSize, ByteSink& 
         return true;
     };
     auto work = [&](PackJob& job) {
-        // The header goes in front of the payload once its size is known.
-        job.record.assign(blockHeaderSize, 0);
-        encodeBlock(settings.block, job.data.get(), job.size, job.record, observer, job.inside);
+        job.tail.clear();
+        job.inData = encodeBlockInPlace(settings.block, job.data.get(), job.size, job.tail, observer, job.inside);
         BlockHeader header;
-        header.payloadSize = static_cast<unsigned>(job.record.size() - blockHeaderSize);
+        header.payloadSize = static_cast<unsigned>(job.inData + job.tail.size());
         header.blockSize = job.size;
         header.method = settings.block.method;
         header.coderType = settings.block.coderType;
-        header.store(job.record.data());
+        header.store(job.header);
     };
     auto put = [&](PackJob& job) {
-        out.write(job.record.data(), job.record.size());
-        written += job.record.size();
+        out.write(job.header, blockHeaderSize);
+        out.write(reinterpret_cast<const unsigned char*>(job.data.get()), job.inData);
+        out.write(job.tail.data(), job.tail.size());
+        written += blockHeaderSize + job.inData + job.tail.size();
     };
     runBlocks<PackJob>(threadsFor(settings.threads, blocks, observer), take, work, put);
     return written;

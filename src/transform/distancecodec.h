@@ -9,6 +9,7 @@
 // removed. DistanceDecoder rebuilds the block run by run from that sequence.
 
 #include "diag/exception.h"
+#include "diag/largearray.h"
 #include "transform/mtf.h"
 
 #include <algorithm>
@@ -217,7 +218,7 @@ private:
     using Unsigned = std::make_unsigned_t<Symbol>;
 
     Count alphabetSize_;
-    std::unique_ptr<Count[]> values_;
+    LargeArray<Count> values_;
     Count valuesCapacity_ = 0;
     Count valuesBegin_ = 0;
     Count valuesEnd_ = 0;
@@ -226,10 +227,10 @@ private:
 template <typename Symbol, typename Count, typename Ranks>
 void DistanceCoder<Symbol, Count, Ranks>::encode(const Symbol* begin, const Symbol* end)
 {
-    assert(!values_ && "encode is called once per object");
+    assert(!values_.get() && "encode is called once per object");
     const Count n = static_cast<Count>(end - begin);
     valuesCapacity_ = n + alphabetSize_;
-    values_.reset(new Count[valuesCapacity_]);
+    values_ = LargeArray<Count>(valuesCapacity_);
     Count* values = values_.get();
 
     // nextStart[s]: start of the nearest run of s to the right of the current
