@@ -7,6 +7,7 @@
 #include "blockcodec/stages.h"
 #include "blockcodec/staticcoder.h"
 #include "diag/exception.h"
+#include "diag/largearray.h"
 #include "entropy/arithmeticcodec.h"
 #include "entropy/cumulativelookup.h"
 
@@ -36,10 +37,9 @@ void encodeMTFStatic(char* data, unsigned size, bool zeroRuns, OutBitStream& bit
     // First pass: ranks (and their zero-run symbols) are counted. Without
     // zero-run coding the ranks stay in the block for the second pass; with
     // it the symbols go to a buffer, which never outgrows the block.
-    std::vector<std::uint16_t> symbols;
+    LargeArray<std::uint16_t> symbols(zeroRuns ? size : 0);
     if (zeroRuns) {
-        symbols.resize(size);
-        std::uint16_t* next = symbols.data();
+        std::uint16_t* next = symbols.get();
         coder.total = mtfpipeline::rankAndEmit(data, size, true, observer, [&](unsigned symbol) {
             *next++ = static_cast<std::uint16_t>(symbol);
             ++counts[symbol];
