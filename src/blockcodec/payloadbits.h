@@ -14,28 +14,13 @@ using PayloadInBitStream = MemoryInBitStream;
 // contents are no longer needed) while they fit, and appends the rest to a
 // byte vector, so a payload as large as its block needs no second
 // block-sized buffer. Together, the same bytes as PayloadOutBitStream.
-class BorrowingOutBitStream : public OutBitStream {
+class BorrowingOutBitStream : public DrainingOutBitStream {
 public:
     // `room` bytes at `borrowed` are overwritten; they and `spill` must
     // outlive the stream. `size` > 0 words of buffer.
     BorrowingOutBitStream(unsigned size, unsigned char* borrowed, std::size_t room, std::vector<unsigned char>* spill)
-        : OutBitStream(size), borrowed_(borrowed), room_(room), spill_(spill), spillStart_(spill->size())
+        : DrainingOutBitStream(size), borrowed_(borrowed), room_(room), spill_(spill), spillStart_(spill->size())
     {
-    }
-
-    void overflow() override
-    {
-        append(std::size_t(capacity) * 4);
-        next = words.get();
-    }
-
-    // As in AppendingOutBitStream: the stored words and the partial word's
-    // (bitsUsed + 7) / 8 bytes. Called once, after the last bit.
-    void flush() override
-    {
-        if (next == words.get() + capacity) makeRoom();
-        *next = partialWord();
-        append(std::size_t(next - words.get()) * 4 + (bitsUsed + 7) / 8);
     }
 
     // The bytes written are the first borrowedBytes() at `borrowed`, then
@@ -45,9 +30,8 @@ public:
 private:
     // Once a piece does not fit in what is left of the borrowed bytes, it
     // and everything after it go to the vector.
-    void append(std::size_t bytes)
+    void drain(std::size_t bytes) override
     {
-        if (bytes == 0) return;
         if (spill_->size() == spillStart_ && bytes <= room_ - used_) {
             storeWordBytes(borrowed_ + used_, words.get(), bytes);
             used_ += bytes;

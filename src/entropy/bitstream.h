@@ -147,35 +147,47 @@ protected:
     unsigned long long wordsDrained = 0;  // words handed on by overflow() and removed from the buffer
 };
 
-// Bit writer that appends its bytes to a byte container in memory
-// (std::string or std::vector<unsigned char>): a whole buffer of words at a
-// time, and at flush() the rest, rounded up to whole bytes with zero bits.
-template <class Bytes>
-class AppendingOutBitStream : public OutBitStream {
+// Bit writer that hands its bytes on as it goes: a whole buffer of words at
+// a time, and at flush() the rest, rounded up to whole bytes with zero bits.
+// Where they go is the subclass's drain().
+class DrainingOutBitStream : public OutBitStream {
 public:
-    // `out` is not owned and must outlive the bit stream; `size` > 0.
-    AppendingOutBitStream(unsigned size, Bytes* out) : OutBitStream(size), out_(out) { assert(size > 0); }
+    explicit DrainingOutBitStream(unsigned size) : OutBitStream(size) { assert(size > 0); }
 
-    // Appends the whole buffer and empties it.
+    // Drains the whole buffer and empties it.
     void overflow() override
     {
-        append(std::size_t(capacity) * 4);
+        drain(std::size_t(capacity) * 4);
         next = words.get();
     }
 
-    // Appends the stored words and (bitsUsed + 7) / 8 bytes of the partial
+    // Drains the stored words and (bitsUsed + 7) / 8 bytes of the partial
     // word. Called once, after the last bit.
     void flush() override
     {
         if (next == words.get() + capacity) makeRoom();
         *next = partialWord();
-        append(std::size_t(next - words.get()) * 4 + (bitsUsed + 7) / 8);
+        const std::size_t bytes = std::size_t(next - words.get()) * 4 + (bitsUsed + 7) / 8;
+        if (bytes != 0) drain(bytes);
     }
 
+protected:
+    // Takes the first `bytes` bytes of the buffer (storeWordBytes() gives
+    // them in stream order); `bytes` > 0.
+    virtual void drain(std::size_t bytes) = 0;
+};
+
+// Bit writer that appends its bytes to a byte container in memory
+// (std::string or std::vector<unsigned char>).
+template <class Bytes>
+class AppendingOutBitStream : public DrainingOutBitStream {
+public:
+    // `out` is not owned and must outlive the bit stream; `size` > 0.
+    AppendingOutBitStream(unsigned size, Bytes* out) : DrainingOutBitStream(size), out_(out) {}
+
 private:
-    void append(std::size_t bytes)
+    void drain(std::size_t bytes) override
     {
-        if (bytes == 0) return;
         const std::size_t old = out_->size();
         out_->resize(old + bytes);
         storeWordBytes(reinterpret_cast<unsigned char*>(&(*out_)[0]) + old, words.get(), bytes);
