@@ -9,6 +9,7 @@
 
 #include "entropy/arithmeticcodec.h"
 #include "entropy/bitstream.h"
+#include "entropy/compactsymbolstats.h"
 #include "entropy/symbolstats.h"
 
 #include <cassert>
@@ -19,8 +20,8 @@ struct DCBucket {
     unsigned bits;
 };
 
-// What the coding and decoding side share: the bucket table and a model over
-// the buckets in use, built from the block size alone.
+// What the coding and decoding side share: the bucket table and the number
+// of buckets in use, found from the block size alone.
 class AACodecBaseForDC {
 public:
     static constexpr unsigned bucketCount = 57;
@@ -30,11 +31,7 @@ public:
     static constexpr unsigned statsLimit = 4096;
 
     // `maxValue`: the block size, which bounds every value of the block.
-    explicit AACodecBaseForDC(unsigned maxValue) : stats(0)
-    {
-        numSymbols = numSymbolsFor(maxValue);
-        stats.reset(numSymbols);
-    }
+    explicit AACodecBaseForDC(unsigned maxValue) : numSymbols(numSymbolsFor(maxValue)) {}
 
     // 1 + the bucket holding `maxValue`, at least 2 (the model needs two).
     static unsigned numSymbolsFor(unsigned maxValue)
@@ -65,15 +62,19 @@ protected:
         assert(dtab[k].base <= value && (k + 1 == bucketCount || value < dtab[k + 1].base));
         return k < numSymbols ? k : numSymbols - 1;
     }
-
-    AdaptiveSymbolStats<unsigned> stats;
 };
 
-// Codes values into a bit stream (16-bit arithmetic coder).
-class AACoderForDC : public AACodecBaseForDC {
+// Codes values into a bit stream (16-bit arithmetic coder). `Model` is the
+// adaptive model over the buckets: CompactSymbolStats in use, the other
+// models (same ranges, slower) for tests.
+template <class Model>
+class BasicAACoderForDC : public AACodecBaseForDC {
 public:
     // `bits` is not owned and must outlive the coder.
-    AACoderForDC(unsigned maxValue, OutBitStream* bits) : AACodecBaseForDC(maxValue), coder(bits) {}
+    BasicAACoderForDC(unsigned maxValue, OutBitStream* bits)
+        : AACodecBaseForDC(maxValue), stats(numSymbols), coder(bits)
+    {
+    }
 
     // Codes one value; it must not exceed the maxValue given at construction.
     void encode(unsigned value)
@@ -92,14 +93,19 @@ public:
     void flush() { coder.flush(); }
 
 private:
+    Model stats;
     ArithmeticCoder<unsigned, unsigned, 16> coder;
 };
 
-// Decodes the values written by AACoderForDC.
-class AADecoderForDC : public AACodecBaseForDC {
+// Decodes the values written by BasicAACoderForDC with the same model.
+template <class Model>
+class BasicAADecoderForDC : public AACodecBaseForDC {
 public:
     // `bits` is not owned and must outlive the decoder.
-    AADecoderForDC(unsigned maxValue, InBitStream* bits) : AACodecBaseForDC(maxValue), decoder(bits) {}
+    BasicAADecoderForDC(unsigned maxValue, InBitStream* bits)
+        : AACodecBaseForDC(maxValue), stats(numSymbols), decoder(bits)
+    {
+    }
 
     // Reads the first code bits; call once, before the first decode().
     void start() { decoder.start(); }
@@ -123,5 +129,9 @@ public:
     unsigned lastFlushBit() const { return decoder.lastFlushBit(); }
 
 private:
+    Model stats;
     ArithmeticDecoder<unsigned, unsigned, 16> decoder;
 };
+
+using AACoderForDC = BasicAACoderForDC<CompactSymbolStats>;
+using AADecoderForDC = BasicAADecoderForDC<CompactSymbolStats>;

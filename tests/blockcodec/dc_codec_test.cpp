@@ -2,6 +2,7 @@
 #include "blockcodec/dcmodel.h"
 #include "blockcodec/payloadbits.h"
 #include "diag/exception.h"
+#include "entropy/plainsymbolstats.h"
 #include "testcommon.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,32 @@ std::vector<unsigned> valuesRoundTrip(const std::vector<unsigned>& values, unsig
     return decoded;
 }
 
+// The bytes BasicAACoderForDC<Model> writes for `values`.
+template <class Model>
+std::vector<unsigned char> codeValuesWith(const std::vector<unsigned>& values, unsigned maxValue)
+{
+    std::vector<unsigned char> payload;
+    PayloadOutBitStream bits(bitStreamWords, &payload);
+    BasicAACoderForDC<Model> coder(maxValue, &bits);
+    bits.reset();
+    for (unsigned v : values) coder.encode(v);
+    coder.flush();
+    bits.flush();
+    return payload;
+}
+
+// Values decoded by BasicAADecoderForDC<Model> from `payload`.
+template <class Model>
+std::vector<unsigned> decodeValuesWith(const std::vector<unsigned char>& payload, unsigned maxValue, size_t count)
+{
+    PayloadInBitStream bits(bitStreamWords, payload.data(), payload.size());
+    BasicAADecoderForDC<Model> decoder(maxValue, &bits);
+    decoder.start();
+    std::vector<unsigned> decoded;
+    for (size_t i = 0; i < count; ++i) decoded.push_back(decoder.decode());
+    return decoded;
+}
+
 class DCCodec : public ::testing::Test {};
 
 } // namespace
@@ -84,6 +111,31 @@ TEST(DCModel, ValuesRoundTripAcrossBucketBoundaries)
         for (int i = 0; i < 20000; ++i) some.push_back(rng() % 3 ? std::min<unsigned>(rng() % 8, maxValue) : unsigned(rng() % (maxValue + 1ull)));
         some.push_back(maxValue);
         EXPECT_EQ(valuesRoundTrip(some, maxValue), some) << "max " << maxValue;
+    }
+}
+
+TEST(DCModel, EveryModelWritesTheSameBytes)
+{
+    // The vector model in use against the reference and the two-level one:
+    // byte-equal code, each decoded by the others, for value mixes from
+    // mostly tiny (long halving cycles in the first buckets) to uniform over
+    // the block (every bucket in play).
+    std::mt19937 rng(11);
+    for (unsigned maxValue : {1u, 8u, 700u, 65536u, 10485760u, 0xFFFFFFFFu}) {
+        for (unsigned spread : {1u, 4u, 100u}) {
+            std::vector<unsigned> values;
+            for (int i = 0; i < 30000; ++i) {
+                const bool wide = rng() % 100 < spread;
+                values.push_back(wide ? unsigned(rng() % (maxValue + 1ull)) : std::min<unsigned>(rng() % 5, maxValue));
+            }
+            const auto plain = codeValuesWith<PlainSymbolStats<unsigned>>(values, maxValue);
+            const auto twoLevel = codeValuesWith<AdaptiveSymbolStats<unsigned>>(values, maxValue);
+            const auto compact = codeValuesWith<CompactSymbolStats>(values, maxValue);
+            ASSERT_EQ(compact, plain) << "max " << maxValue << " spread " << spread;
+            ASSERT_EQ(compact, twoLevel) << "max " << maxValue << " spread " << spread;
+            EXPECT_EQ((decodeValuesWith<CompactSymbolStats>(plain, maxValue, values.size())), values);
+            EXPECT_EQ((decodeValuesWith<PlainSymbolStats<unsigned>>(compact, maxValue, values.size())), values);
+        }
     }
 }
 
