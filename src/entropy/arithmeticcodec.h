@@ -253,18 +253,21 @@ public:
 
 protected:
     // Shifts out every settled leading bit, then every middle-half step, as
-    // the coder does, reading one new code bit per shift.
+    // the coder does, reading one new code bit per shift. The ends move in
+    // two steps; value, which lies between them, moves once by both shifts
+    // together, with one read of the new bits.
     void renormalise()
     {
         const I diff = high ^ low;
+        unsigned shift = 0;
         if ((diff & HALF) == 0) {
             // Leading bits settled; value shares them, so the shift drops them.
-            const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
-            low = I((low << k) & TOP);
-            high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
-            value = I(((value << k) | is->getBitsHighFirst(k)) & TOP);
+            shift = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
+            low = I((low << shift) & TOP);
+            high = I(((high << shift) | ((I(1) << shift) - 1)) & TOP);
         }
         const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
+        I flip = 0;
         if (steps != 0) {
             // Middle half: value lies in it too. Each step flips its bit N-2
             // before the shift (subtracting QUARTER as from both ends); all
@@ -272,8 +275,12 @@ protected:
             // the new top bit.
             low = I((low << steps) & (TOP >> 1));
             high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
-            value = I((((value << steps) | is->getBitsHighFirst(steps)) & TOP) ^ HALF);
+            flip = HALF;
         }
+        // At most N bits in all: each shift doubles high - low + 1 (at least
+        // 1), and shifting goes on only while it is at most HALF.
+        shift += steps;
+        if (shift != 0) value = I((((value << shift) | is->getBitsHighFirst(shift)) & TOP) ^ flip);
     }
 
     I low;    // as in the coder

@@ -712,11 +712,53 @@ public:
     void start(Count size, Symbol* symbolStore = nullptr);
 
     void feedSymbol(Symbol symbol, Count distance);
-    std::pair<Symbol, Count> decode(Count distance);
+    std::pair<Symbol, Count> decode(Count distance)
+    {
+        Count length;
+        const Symbol symbol = step(distance, length);
+        return {symbol, length};
+    }
     std::pair<Symbol, Count> decodeEnding() { return decode(0); }
+
+    // decode() with the run written into the symbol store given to start(),
+    // which must be the block being rebuilt: the run's first symbol is there
+    // already, and its other places are free (no pending start lies inside
+    // a run). Returns the end of the run, the start of the next one; the
+    // block is complete once it reaches the block length. Throws as
+    // decode() does.
+    Count decodeInto(Count distance)
+    {
+        const Count from = at_;
+        Count length;
+        const Symbol symbol = step(distance, length);
+        fill(symbolAt_ + from + 1, length - 1, symbol);
+        return from + length;
+    }
+
+    // decodeInto(0), for the runs after the last entry.
+    Count decodeEndingInto() { return decodeInto(0); }
 
 private:
     using Bits = distancecoding::WordBits;
+
+    // The run at at_: its symbol and length, the placing of its symbol's
+    // next run, and at_ moved to the next run (left as it is after the
+    // last one). Inline, so that decode() and decodeInto() each get the
+    // whole step.
+    Symbol step(Count distance, Count& length);
+
+    // n copies of `symbol` from p on. Runs after a BWT are mostly a few
+    // symbols long, too short to be worth a library call.
+    static void fill(Symbol* p, Count n, Symbol symbol)
+    {
+        if (n <= 16) {
+            for (Count k = 0; k < n; ++k) p[k] = symbol;
+        } else if constexpr (sizeof(Symbol) == 1) {
+            std::memset(p, static_cast<unsigned char>(symbol), n);
+        } else {
+            std::fill(p, p + n, symbol);
+        }
+    }
     static constexpr unsigned groupWords = 8;
 
     void requireInside(bool inside) const
@@ -830,7 +872,7 @@ void BitmapDistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count dista
 }
 
 template <typename Symbol, typename Count>
-std::pair<Symbol, Count> BitmapDistanceDecoder<Symbol, Count>::decode(Count distance)
+inline Symbol BitmapDistanceDecoder<Symbol, Count>::step(Count distance, Count& length)
 {
     if (known_ == 0)
         throw Exception("Corrupt distance-coded block: no run is known at position " + std::to_string(at_) + ".");
@@ -839,16 +881,19 @@ std::pair<Symbol, Count> BitmapDistanceDecoder<Symbol, Count>::decode(Count dist
 
     const Symbol symbol = symbolAt_[at_];
     unmark(at_);
-    if (known_ == 0) return {symbol, size_ - at_};
+    if (known_ == 0) {
+        length = size_ - at_;
+        return symbol;
+    }
     const Count next = static_cast<Count>(nextKnown(std::size_t(at_) + 1));
-    const Count length = next - at_;
+    length = next - at_;
     at_ = next;
-    if (distance == 0) return {symbol, length};
+    if (distance == 0) return symbol;
 
-    // The run at at_ is known, so the count starts after it.
-    requireInside(distance < size_ - at_);
-    const std::size_t target = nthFree(std::size_t(at_) + 1, distance);
+    // The run at `next` is known, so the count starts after it.
+    requireInside(distance < size_ - next);
+    const std::size_t target = nthFree(std::size_t(next) + 1, distance);
     requireInside(target < size_);
     mark(target, symbol);
-    return {symbol, length};
+    return symbol;
 }
