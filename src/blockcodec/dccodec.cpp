@@ -94,9 +94,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
     if (threads > 1 && count > ValuePipe::batch) {
         try {
             // The arithmetic decoding runs ahead on a thread of its own.
-            pipe.reset(new ValuePipe(count, [&decoder](unsigned* out, unsigned n) {
-                for (unsigned i = 0; i < n; ++i) out[i] = decoder.decode();
-            }));
+            pipe.reset(new ValuePipe(count, [&decoder](unsigned* out, unsigned n) { decoder.decode(out, n); }));
         } catch (const std::system_error&) {
             // No thread to be had: decode on this one.
         }
@@ -109,7 +107,14 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
     } else {
         for (unsigned i = 0; i < headerValues; ++i) header(decoder.decode());
         for (unsigned s = headerValues; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
-        for (unsigned i = headerValues; i < count; ++i) run(decoder.decode());
+        // Values in batches, each decoded in one go.
+        unsigned batch[1024];
+        for (unsigned i = headerValues; i < count;) {
+            const unsigned n = count - i < 1024 ? count - i : 1024;
+            decoder.decode(batch, n);
+            for (unsigned j = 0; j < n; ++j) run(batch[j]);
+            i += n;
+        }
     }
     while (produced < size) produced = idc.decodeEndingInto();
     return {primary, decoder.lastFlushBit()};

@@ -112,25 +112,40 @@ public:
 
     // Returns the next value. Any bits decode to some value without fault;
     // whether it fits the block is for the caller to check.
-    unsigned decode()
+    unsigned decode() { return decodeWith(decoder); }
+
+    // The next n values into out[0..n-1], as n calls of decode() give them.
+    // The interval lives in local variables meanwhile: one copy of the
+    // decoder in and out, rather than loads and stores of its members
+    // around every step.
+    void decode(unsigned* out, unsigned n)
     {
-        SymbolRange r;
-        const unsigned k = stats.findRangeThenUpdateAndLimit(decoder.decode(stats.getMax()), statsLimit, r);
-        decoder.decodeExtract(r.low, r.high, r.total);
-        unsigned e = 0;
-        unsigned shift = 0;
-        unsigned n = dtab[k].bits;
-        for (; n > 7; n -= 8, shift += 8) e += decoder.decodeUniform(8) << shift;
-        if (n > 0) e += decoder.decodeUniform(n) << shift;
-        return dtab[k].base + e;
+        Decoder local = decoder;
+        for (unsigned i = 0; i < n; ++i) out[i] = decodeWith(local);
+        decoder = local;
     }
 
     // See ArithmeticDecoder::lastFlushBit().
     unsigned lastFlushBit() const { return decoder.lastFlushBit(); }
 
 private:
+    typedef ArithmeticDecoder<unsigned, unsigned, 16> Decoder;
+
+    __attribute__((always_inline)) unsigned decodeWith(Decoder& d)
+    {
+        SymbolRange r;
+        const unsigned k = stats.findRangeThenUpdateAndLimit(d.decode(stats.getMax()), statsLimit, r);
+        d.decodeExtract(r.low, r.high, r.total);
+        unsigned e = 0;
+        unsigned shift = 0;
+        unsigned n = dtab[k].bits;
+        for (; n > 7; n -= 8, shift += 8) e += d.decodeUniform(8) << shift;
+        if (n > 0) e += d.decodeUniform(n) << shift;
+        return dtab[k].base + e;
+    }
+
     Model stats;
-    ArithmeticDecoder<unsigned, unsigned, 16> decoder;
+    Decoder decoder;
 };
 
 using AACoderForDC = BasicAACoderForDC<CompactSymbolStats>;

@@ -23,6 +23,10 @@
 #include <cassert>
 #include <cstddef>
 
+// The decoder's steps go whole into the caller's loop, which can then keep a
+// local decoder's interval in registers.
+#define VARN_ALWAYS_INLINE inline __attribute__((always_inline))
+
 namespace arithmetic_detail {
 
 // floor(x / total) for x = range * count, range <= 2^N and count <= total.
@@ -209,7 +213,7 @@ public:
     // Returns the cumulative count the code string points at, in
     // 0..symbolTotal-1 for any input bits (low <= value <= high always
     // holds). Changes nothing.
-    unsigned decode(unsigned symbolTotal) const
+    VARN_ALWAYS_INLINE unsigned decode(unsigned symbolTotal) const
     {
         const P range = P(high) - P(low) + 1;
         return unsigned(((P(value) - P(low) + 1) * symbolTotal - 1) / range);
@@ -218,7 +222,7 @@ public:
     // Removes the symbol the model found for decode()'s count, given with
     // its range and the same total, and reads the bits that replace the
     // ones shifted out.
-    void decodeExtract(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
+    VARN_ALWAYS_INLINE void decodeExtract(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
     {
         assert(is != NULL);
         const P range = P(high) - P(low) + 1;
@@ -231,7 +235,7 @@ public:
     // Decodes a value coded by the coder's encodeUniform(value, bits) and
     // removes it: the same as decode(1u << bits) followed by decodeExtract
     // of that value, with shifts for two of the three divisions.
-    unsigned decodeUniform(unsigned bits)
+    VARN_ALWAYS_INLINE unsigned decodeUniform(unsigned bits)
     {
         assert(is != NULL);
         assert(bits >= 1);
@@ -256,7 +260,7 @@ protected:
     // the coder does, reading one new code bit per shift. The ends move in
     // two steps; value, which lies between them, moves once by both shifts
     // together, with one read of the new bits.
-    void renormalise()
+    VARN_ALWAYS_INLINE void renormalise()
     {
         const I diff = high ^ low;
         unsigned shift = 0;

@@ -238,8 +238,12 @@ protected:
     static constexpr compact_detail::FromLane fromLane{};
 
 #if defined(__SSE2__)
-    static __m128i load(const std::int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static void store16(std::int16_t* p, __m128i x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); }
+    // Loads and stores through a vector of int16_t that, unlike __m128i, may
+    // alias nothing but int16_t: the coder's state in the caller stays in
+    // registers across an update.
+    typedef std::int16_t Lanes __attribute__((vector_size(16), aligned(2)));
+    static __m128i load(const std::int16_t* p) { return __m128i(*reinterpret_cast<const Lanes*>(p)); }
+    static void store16(std::int16_t* p, __m128i x) { *reinterpret_cast<Lanes*>(p) = Lanes(x); }
 #endif
 
     unsigned num;                           // alphabet size; symbols are 0..num-1
