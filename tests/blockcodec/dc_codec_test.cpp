@@ -139,6 +139,31 @@ TEST(DCModel, EveryModelWritesTheSameBytes)
     }
 }
 
+TEST(DCModel, BatchesDecodeAsSingleValuesDo)
+{
+    // Batches of every size from 0 up, mixed with single values, across
+    // halvings of the model and values with many extra bits.
+    std::mt19937 rng(23);
+    const unsigned maxValue = 10485760;
+    std::vector<unsigned> values;
+    for (int i = 0; i < 40000; ++i) values.push_back(rng() % 5 ? rng() % 12 : unsigned(rng() % (maxValue + 1)));
+    const auto payload = codeValuesWith<CompactSymbolStats>(values, maxValue);
+    PayloadInBitStream bits(bitStreamWords, payload.data(), payload.size());
+    AADecoderForDC decoder(maxValue, &bits);
+    decoder.start();
+    std::vector<unsigned> decoded(values.size() + 1, 0xDEADu);
+    size_t done = 0;
+    for (unsigned n = 0; done < values.size(); ++n) {
+        const unsigned take = std::min<size_t>(n % 70, values.size() - done);
+        decoder.decode(&decoded[done], take);
+        done += take;
+        if (n % 3 == 0 && done < values.size()) decoded[done++] = decoder.decode();
+    }
+    EXPECT_EQ(decoded.back(), 0xDEADu);
+    decoded.pop_back();
+    EXPECT_EQ(decoded, values);
+}
+
 TEST_F(DCCodec, PayloadStartsWithPrimaryIndexAndValueCount)
 {
     // One byte: primary 0 and the header up to that byte's entry.
