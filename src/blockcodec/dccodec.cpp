@@ -49,7 +49,7 @@ void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserve
     }
     const long t2 = tick(observer);
     putWord(bits, count);
-    for (unsigned i = 0; i < count; ++i) coder.encode(values[i]);
+    coder.encode(values, count);
     coder.flush();
     const long t3 = tick(observer);
     times.add("   Adaptive arithmetic time: ", t2, t3);

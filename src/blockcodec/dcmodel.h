@@ -77,24 +77,37 @@ public:
     }
 
     // Codes one value; it must not exceed the maxValue given at construction.
-    void encode(unsigned value)
+    void encode(unsigned value) { encodeWith(coder, value); }
+
+    // Codes values[0..n-1] as n calls of encode() do, with the interval in
+    // local variables meanwhile (see BasicAADecoderForDC::decode).
+    void encode(const unsigned* values, unsigned n)
     {
-        const unsigned k = bucketOf(value);
-        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
-        coder.encode(r.low, r.high, r.total);
-        unsigned e = value - dtab[k].base;
-        unsigned n = dtab[k].bits;
-        assert(n == 32 || (e >> n) == 0);
-        for (; n > 7; n -= 8, e >>= 8) coder.encodeUniform(e & 255, 8);
-        if (n > 0) coder.encodeUniform(e, n);
+        Coder local = coder;
+        for (unsigned i = 0; i < n; ++i) encodeWith(local, values[i]);
+        coder = local;
     }
 
     // Ends the code string; the caller then flushes the bit stream.
     void flush() { coder.flush(); }
 
 private:
+    typedef ArithmeticCoder<unsigned, unsigned, 16> Coder;
+
+    __attribute__((always_inline)) void encodeWith(Coder& c, unsigned value)
+    {
+        const unsigned k = bucketOf(value);
+        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
+        c.encode(r.low, r.high, r.total);
+        unsigned e = value - dtab[k].base;
+        unsigned n = dtab[k].bits;
+        assert(n == 32 || (e >> n) == 0);
+        for (; n > 7; n -= 8, e >>= 8) c.encodeUniform(e & 255, 8);
+        if (n > 0) c.encodeUniform(e, n);
+    }
+
     Model stats;
-    ArithmeticCoder<unsigned, unsigned, 16> coder;
+    Coder coder;
 };
 
 // Decodes the values written by BasicAACoderForDC with the same model.

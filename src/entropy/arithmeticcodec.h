@@ -23,8 +23,8 @@
 #include <cassert>
 #include <cstddef>
 
-// The decoder's steps go whole into the caller's loop, which can then keep a
-// local decoder's interval in registers.
+// The coder's and decoder's steps go whole into the caller's loop, which can
+// then keep a local coder's interval in registers.
 #define VARN_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace arithmetic_detail {
@@ -82,7 +82,7 @@ public:
     // Codes the symbol owning [symbolLow, symbolHigh) of symbolTotal.
     // Requires symbolLow < symbolHigh <= symbolTotal and symbolTotal no larger
     // than the current range (guaranteed while symbolTotal <= QUARTER + 2).
-    void encode(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
+    VARN_ALWAYS_INLINE void encode(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
     {
         assert(os != NULL);
         assert((symbolLow < symbolHigh) && (symbolHigh <= symbolTotal));
@@ -96,7 +96,7 @@ public:
     // Codes `value` as one of 2^bits equally likely values: the same bits as
     // encode(value, value + 1, 1u << bits), with shifts for the divisions.
     // Requires 1 <= bits and 2^bits within the range, as for encode().
-    void encodeUniform(unsigned value, unsigned bits)
+    VARN_ALWAYS_INLINE void encodeUniform(unsigned value, unsigned bits)
     {
         assert(os != NULL);
         assert(bits >= 1 && (value >> bits) == 0);
@@ -128,7 +128,7 @@ protected:
     // Shifts out every settled leading bit, then every middle-half step.
     // Settled bits come first and all at once: once the interval has been
     // narrowed into the middle half its ends differ in the leading bit again.
-    void renormalise()
+    VARN_ALWAYS_INLINE void renormalise()
     {
         const I diff = high ^ low;
         if ((diff & HALF) == 0) {

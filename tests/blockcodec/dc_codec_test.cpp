@@ -162,6 +162,24 @@ TEST(DCModel, BatchesDecodeAsSingleValuesDo)
     EXPECT_EQ(decoded.back(), 0xDEADu);
     decoded.pop_back();
     EXPECT_EQ(decoded, values);
+
+    // The coder's batches against its single values: the same bytes.
+    std::vector<unsigned char> batched;
+    {
+        PayloadOutBitStream out(bitStreamWords, &batched);
+        AACoderForDC coder(maxValue, &out);
+        out.reset();
+        size_t at = 0;
+        for (unsigned n = 0; at < values.size(); ++n) {
+            const unsigned take = std::min<size_t>(n % 90, values.size() - at);
+            coder.encode(values.data() + at, take);
+            at += take;
+            if (n % 4 == 0 && at < values.size()) coder.encode(values[at++]);
+        }
+        coder.flush();
+        out.flush();
+    }
+    EXPECT_EQ(batched, payload);
 }
 
 TEST_F(DCCodec, PayloadStartsWithPrimaryIndexAndValueCount)
