@@ -107,14 +107,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
     } else {
         for (unsigned i = 0; i < headerValues; ++i) header(decoder.decode());
         for (unsigned s = headerValues; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
-        // Values in batches, each decoded in one go.
-        unsigned batch[1024];
-        for (unsigned i = headerValues; i < count;) {
-            const unsigned n = count - i < 1024 ? count - i : 1024;
-            decoder.decode(batch, n);
-            for (unsigned j = 0; j < n; ++j) run(batch[j]);
-            i += n;
-        }
+        decoder.decodeEach(count - headerValues, run);
     }
     while (produced < size) produced = idc.decodeEndingInto();
     return {primary, decoder.lastFlushBit()};

@@ -9,7 +9,6 @@
 
 #include "entropy/arithmeticcodec.h"
 #include "entropy/bitstream.h"
-#include "entropy/compactsymbolstats.h"
 #include "entropy/symbolstats.h"
 
 #include <cassert>
@@ -65,8 +64,8 @@ protected:
 };
 
 // Codes values into a bit stream (16-bit arithmetic coder). `Model` is the
-// adaptive model over the buckets: CompactSymbolStats in use, the other
-// models (same ranges, slower) for tests.
+// adaptive model over the buckets: AdaptiveSymbolStats in use, the
+// reference PlainSymbolStats (same ranges) for tests.
 template <class Model>
 class BasicAACoderForDC : public AACodecBaseForDC {
 public:
@@ -138,6 +137,18 @@ public:
         decoder = local;
     }
 
+    // The next n values handed to `use(unsigned value)` one by one, each
+    // before the next is decoded, with the interval in local variables as
+    // above. The work of `use` overlaps the decoding of the next value,
+    // whose steps depend each on the last.
+    template <class Use>
+    void decodeEach(unsigned n, Use&& use)
+    {
+        Decoder local = decoder;
+        for (unsigned i = 0; i < n; ++i) use(decodeWith(local));
+        decoder = local;
+    }
+
     // See ArithmeticDecoder::lastFlushBit().
     unsigned lastFlushBit() const { return decoder.lastFlushBit(); }
 
@@ -161,5 +172,5 @@ private:
     Decoder decoder;
 };
 
-using AACoderForDC = BasicAACoderForDC<CompactSymbolStats>;
-using AADecoderForDC = BasicAADecoderForDC<CompactSymbolStats>;
+using AACoderForDC = BasicAACoderForDC<AdaptiveSymbolStats<unsigned>>;
+using AADecoderForDC = BasicAADecoderForDC<AdaptiveSymbolStats<unsigned>>;

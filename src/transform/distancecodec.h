@@ -751,10 +751,25 @@ private:
     // symbols long, too short to be worth a library call.
     static void fill(Symbol* p, Count n, Symbol symbol)
     {
-        if (n <= 16) {
-            for (Count k = 0; k < n; ++k) p[k] = symbol;
-        } else if constexpr (sizeof(Symbol) == 1) {
-            std::memset(p, static_cast<unsigned char>(symbol), n);
+        if constexpr (sizeof(Symbol) == 1) {
+            // Bytes: two stores of a word that may overlap cover 2..16.
+            if (n <= 16) {
+                const std::uint64_t x = 0x0101010101010101ull * static_cast<unsigned char>(symbol);
+                if (n >= 8) {
+                    std::memcpy(p, &x, 8);
+                    std::memcpy(p + n - 8, &x, 8);
+                } else if (n >= 4) {
+                    std::memcpy(p, &x, 4);
+                    std::memcpy(p + n - 4, &x, 4);
+                } else if (n >= 2) {
+                    std::memcpy(p, &x, 2);
+                    std::memcpy(p + n - 2, &x, 2);
+                } else if (n == 1) {
+                    *p = symbol;
+                }
+            } else {
+                std::memset(p, static_cast<unsigned char>(symbol), n);
+            }
         } else {
             std::fill(p, p + n, symbol);
         }

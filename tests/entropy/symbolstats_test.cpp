@@ -1,4 +1,3 @@
-#include "entropy/compactsymbolstats.h"
 #include "entropy/plainsymbolstats.h"
 #include "entropy/symbolstats.h"
 
@@ -9,8 +8,7 @@
 
 namespace {
 
-// Every model, the reference, the two-level one and the 16-bit vector one,
-// must pass every case.
+// Both models, the reference and the two-level one, must pass every case.
 template <typename Model>
 class StatsProbe : public Model {
 public:
@@ -28,7 +26,7 @@ template <typename Model>
 class SymbolStatsModel : public testing::Test {
 };
 
-using Models = testing::Types<PlainSymbolStats<unsigned>, AdaptiveSymbolStats<unsigned>, CompactSymbolStats>;
+using Models = testing::Types<PlainSymbolStats<unsigned>, AdaptiveSymbolStats<unsigned>>;
 TYPED_TEST_SUITE(SymbolStatsModel, Models);
 
 } // namespace
@@ -116,66 +114,3 @@ TYPED_TEST(SymbolStatsModel, GetSymbolFindsTheOwnerOfEveryCode)
     EXPECT_EQ(two.getSymbol(6), 1u);
 }
 
-// The vector model against the reference over the alphabets it serves
-// (every lane position of the last vector, one and several vectors), with
-// skewed and uniform symbols, limits low enough to halve often and the
-// largest total it can hold, and updates by more than one.
-TEST(CompactSymbolStats, MatchesTheReferenceStepByStep)
-{
-    struct Case {
-        unsigned num;
-        unsigned limit;
-        bool skewed;
-    };
-    const Case cases[] = {{2, 4096, true},    {7, 4096, true},     {8, 4096, false},   {9, 64, false},
-                          {16, 4096, true},   {17, 300, false},    {48, 4096, true},   {48, 4096, false},
-                          {57, 4096, true},   {57, 65535, false},  {64, 1000, true},   {257, 16384, true},
-                          {257, 65535, false}, {300, 2000, false}};
-    for (const Case& c : cases) {
-        std::mt19937 rng(c.num * 31 + c.limit);
-        PlainSymbolStats<unsigned> plain(c.num);
-        StatsProbe<CompactSymbolStats> fast(c.num);
-        for (unsigned i = 0; i < 30000; ++i) {
-            const unsigned code = rng() % plain.getMax();
-            ASSERT_EQ(fast.getSymbol(code), plain.getSymbol(code)) << c.num << " step " << i;
-            unsigned s = c.skewed && rng() % 8 != 0 ? rng() % 3 % c.num : rng() % c.num;
-            if (i % 2 == 0) {
-                const SymbolRange a = plain.getRangeThenUpdateAndLimit(s, c.limit);
-                const SymbolRange b = fast.getRangeThenUpdateAndLimit(s, c.limit);
-                ASSERT_EQ(a.low, b.low) << c.num << " step " << i;
-                ASSERT_EQ(a.high, b.high);
-                ASSERT_EQ(a.total, b.total);
-            } else {
-                SymbolRange a, b;
-                const unsigned sa = plain.findRangeThenUpdateAndLimit(code, c.limit, a);
-                const unsigned sb = fast.findRangeThenUpdateAndLimit(code, c.limit, b);
-                ASSERT_EQ(sa, sb) << c.num << " step " << i;
-                ASSERT_EQ(a.low, b.low);
-                ASSERT_EQ(a.high, b.high);
-                ASSERT_EQ(a.total, b.total);
-            }
-            if (i % 997 == 0 && plain.getMax() + 40 < c.limit) {
-                s = rng() % c.num;
-                plain.update(s, 40);
-                fast.update(s, 40);
-            }
-        }
-        for (unsigned s = 0; s <= c.num; ++s) ASSERT_EQ(fast.cumulative(s), plain.cumulative(s)) << c.num;
-    }
-}
-
-// At the largest total the padding lanes and the last count are equal; the
-// highest code must still belong to the last symbol.
-TEST(CompactSymbolStats, FullTotalKeepsTheLastSymbolReachable)
-{
-    for (unsigned num : {2u, 8u, 9u, 57u}) {
-        StatsProbe<CompactSymbolStats> m(num);
-        m.update(0, CompactSymbolStats::maxCapacity - num);
-        EXPECT_EQ(m.getMax(), CompactSymbolStats::maxCapacity);
-        EXPECT_EQ(m.getSymbol(CompactSymbolStats::maxCapacity - 1), num - 1);
-        EXPECT_EQ(m.getSymbol(CompactSymbolStats::maxCapacity - num), 0u);
-        EXPECT_EQ(m.getSymbol(CompactSymbolStats::maxCapacity - num + 1), 1u);
-        m.limit(CompactSymbolStats::maxCapacity);
-        EXPECT_EQ(m.getMax(), (CompactSymbolStats::maxCapacity - num + 1) / 2 + num - 1);
-    }
-}
