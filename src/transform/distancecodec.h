@@ -216,6 +216,31 @@ public:
 private:
     using Unsigned = std::make_unsigned_t<Symbol>;
 
+    // The start of the run that ends at begin[b].
+    static Count runStart(const Symbol* begin, Count b)
+    {
+        const Symbol c = begin[b];
+        Count a = b;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if constexpr (sizeof(Symbol) == 1) {
+            // Eight symbols at a time, the nearest in the word's top byte:
+            // the leading zero bytes of word ^ pattern are the run's part
+            // of the word. The exit test rarely fails, where a byte loop's
+            // exit comes after a guessed number of steps.
+            const std::uint64_t pattern = 0x0101010101010101ull * static_cast<Unsigned>(c);
+            while (a >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, begin + a - 8, 8);
+                const std::uint64_t differ = word ^ pattern;
+                if (differ != 0) return a - static_cast<Count>(__builtin_clzll(differ) / 8);
+                a -= 8;
+            }
+        }
+#endif
+        while (a > 0 && begin[a - 1] == c) --a;
+        return a;
+    }
+
     Count alphabetSize_;
     std::unique_ptr<Count[]> values_;
     Count valuesCapacity_ = 0;
@@ -246,8 +271,7 @@ void DistanceCoder<Symbol, Count, Ranks>::encode(const Symbol* begin, const Symb
     while (i > 0) {
         const Count b = i - 1;
         const Symbol c = begin[b];
-        Count a = b;
-        while (a > 0 && begin[a - 1] == c) --a;
+        const Count a = runStart(begin, b);
         const unsigned s = static_cast<Unsigned>(c);
         const unsigned newer = ranks.touchRank(s);
         if (!seen[s]) {

@@ -457,3 +457,25 @@ TEST(DistanceCoding, DecodeIntoRebuildsTheBlockInPlace)
     }
     EXPECT_GT(refused, 20u);
 }
+
+// Run starts found a word at a time: runs of every length around the word
+// size, ending at every place of a word, reaching the block start or not,
+// of the byte values whose pattern is all zeros or all ones, and next to
+// symbols that differ from them in a single bit.
+TEST(DistanceCoding, RunsOfEveryLengthAroundWordSize)
+{
+    for (unsigned char value : {0x00, 0xFF, 0x41}) {
+        for (unsigned length : {1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 64u, 65u}) {
+            for (unsigned lead = 0; lead < 10; ++lead) {
+                std::string block;
+                for (unsigned i = 0; i < lead; ++i) block += static_cast<char>(value ^ (1u << (i % 8)));
+                block.append(length, static_cast<char>(value));
+                block += static_cast<char>(value ^ 0x80);
+                block.append(length % 5 + 1, static_cast<char>(value));
+                const std::vector<unsigned> seq = encodeBlock(block);
+                ASSERT_EQ(seq, referenceEncode(block)) << int(value) << " run " << length << " lead " << lead;
+                ASSERT_EQ(decodeBlock(seq, static_cast<unsigned>(block.size())), block);
+            }
+        }
+    }
+}
