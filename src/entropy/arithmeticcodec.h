@@ -257,34 +257,34 @@ public:
 
 protected:
     // Shifts out every settled leading bit, then every middle-half step, as
-    // the coder does, reading one new code bit per shift. The ends move in
-    // two steps; value, which lies between them, moves once by both shifts
-    // together, with one read of the new bits.
+    // the coder does, reading one new code bit per shift. Either count may
+    // be 0; both are found and applied without a branch, as whether there
+    // is anything to shift follows the code string and cannot be guessed.
+    // The ends move in two steps; value, which lies between them, moves
+    // once by both shifts together, with one read of the new bits.
     VARN_ALWAYS_INLINE void renormalise()
     {
-        const I diff = high ^ low;
-        unsigned shift = 0;
-        if ((diff & HALF) == 0) {
-            // Leading bits settled; value shares them, so the shift drops them.
-            shift = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
-            low = I((low << shift) & TOP);
-            high = I(((high << shift) | ((I(1) << shift) - 1)) & TOP);
-        }
+        // Settled bits: the leading bits in which the ends agree (all N when
+        // they are equal, none when they differ in the top one). Value
+        // shares them, so the shift drops them.
+        const unsigned diff = unsigned(high ^ low);
+        const unsigned shift = unsigned(__builtin_clz((diff << (32 - N)) | ((1u << (32 - N)) - 1)));
+        low = I((low << shift) & TOP);
+        high = I(((high << shift) | ((I(1) << shift) - 1)) & TOP);
+        // Now low < HALF <= high. Middle-half steps: the leading ones of
+        // low & ~high below the top bit (at most N - 2). Value lies in the
+        // middle half too; each step flips its bit N-2 before the shift
+        // (subtracting QUARTER as from both ends); all but the last flipped
+        // bit are shifted out, and the last one is the new top bit. With no
+        // step the two masks leave the ends as they are.
         const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
-        I flip = 0;
-        if (steps != 0) {
-            // Middle half: value lies in it too. Each step flips its bit N-2
-            // before the shift (subtracting QUARTER as from both ends); all
-            // but the last flipped bit are shifted out, and the last one is
-            // the new top bit.
-            low = I((low << steps) & (TOP >> 1));
-            high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
-            flip = HALF;
-        }
+        low = I((low << steps) & (TOP >> 1));
+        high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
+        const I flip = I(steps != 0) << (N - 1);
         // At most N bits in all: each shift doubles high - low + 1 (at least
         // 1), and shifting goes on only while it is at most HALF.
-        shift += steps;
-        if (shift != 0) value = I((((value << shift) | is->getBitsHighFirst(shift)) & TOP) ^ flip);
+        const unsigned total = shift + steps;
+        value = I((((value << total) | is->getBitsHighFirstOrNone(total)) & TOP) ^ flip);
     }
 
     I low;    // as in the coder
