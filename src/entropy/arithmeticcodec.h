@@ -128,33 +128,41 @@ protected:
     // Shifts out every settled leading bit, then every middle-half step.
     // Settled bits come first and all at once: once the interval has been
     // narrowed into the middle half its ends differ in the leading bit again.
+    // Either count may be 0; apart from the rare long run of deferred bits
+    // both are applied without a branch, as they follow the coded data and
+    // cannot be guessed.
     VARN_ALWAYS_INLINE void renormalise()
     {
-        const I diff = high ^ low;
-        if ((diff & HALF) == 0) {
-            // k leading bits agree (all N when the ends are equal).
-            const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
-            const unsigned settled = unsigned(high >> (N - k));
-            // Out go the first settled bit, the deferred bits (its opposites)
-            // and the other k-1 settled bits: one group when they fit a word.
-            if (underflowBits + k <= 32) {
-                os->putWide((((1ull << underflowBits) - 1) << (k - 1)) + settled, unsigned(underflowBits) + k);
-            } else {
-                putSettledSlowly(settled, k);
-            }
+        // k leading bits agree: all N when the ends are equal, none when
+        // they differ in the top one.
+        const unsigned diff = unsigned(high ^ low);
+        const unsigned k = unsigned(__builtin_clz((diff << (32 - N)) | ((1u << (32 - N)) - 1)));
+        const unsigned settled = unsigned(high >> (N - k));
+        // Out go the first settled bit, the deferred bits (its opposites)
+        // and the other k-1 settled bits: one group when they fit a word.
+        // The group is formed by an add that carries through the deferred
+        // ones when the first settled bit is 1. With k = 0 the masks make it
+        // an empty group and keep the deferred bits.
+        const unsigned long long any = 0ull - (k != 0);
+        if (underflowBits + k <= 32) {
+            const unsigned deferred = unsigned(underflowBits);
+            const unsigned long long group = (((((1ull << deferred) - 1) << k) >> 1) & any) + settled;
+            os->putWide(group, unsigned((deferred + k) & any));
+            underflowBits &= ~any;
+        } else if (k != 0) {
+            putSettledSlowly(settled, k);
             underflowBits = 0;
-            high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
-            low = I((low << k) & TOP);
         }
+        high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
+        low = I((low << k) & TOP);
         // Now low < HALF <= high. Each middle-half step needs low's next bit
         // 1 and high's 0: the steps are the leading ones of low & ~high below
-        // the top bit (at most N - 1 of them).
+        // the top bit (at most N - 1 of them). With no step the masks leave
+        // the ends as they are.
         const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
-        if (steps != 0) {
-            underflowBits += steps;
-            low = I((low << steps) & (TOP >> 1));
-            high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
-        }
+        underflowBits += steps;
+        low = I((low << steps) & (TOP >> 1));
+        high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
     }
 
     // The settled output bit by bit, for long runs of deferred bits.
