@@ -73,6 +73,74 @@ const std::vector<unsigned>& Skewed::symbols()
     return symbols;
 }
 
+// The buckets of distance coding on text: 48 symbols (a 10 MiB block),
+// mostly the first few, halved at 4096.
+struct Buckets {
+    static constexpr unsigned alphabet = 48;
+    static constexpr unsigned limit = 4096;
+    static const std::vector<unsigned>& symbols()
+    {
+        static const std::vector<unsigned> s = [] {
+            std::mt19937 rng(48);
+            std::geometric_distribution<unsigned> geo(0.3);
+            std::vector<unsigned> v(symbolCount);
+            for (auto& x : v) {
+                const unsigned g = rng() % 16 == 0 ? rng() % alphabet : geo(rng);
+                x = g < alphabet ? g : alphabet - 1;
+            }
+            return v;
+        }();
+        return s;
+    }
+};
+
+template <typename M>
+void encodeBuckets(std::string& out)
+{
+    AppendingOutBitStream<std::string> bits(bitStreamWords, &out);
+    bits.reset();
+    Coder16 coder(&bits);
+    M model(Buckets::alphabet);
+    for (unsigned s : Buckets::symbols()) {
+        SymbolRange r = model.getRangeThenUpdateAndLimit(s, Buckets::limit);
+        coder.encode(r.low, r.high, r.total);
+    }
+    coder.flush();
+    bits.flush();
+}
+
+template <typename M>
+void BM_EncodeBuckets(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::string out;
+        encodeBuckets<M>(out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(symbolCount));
+}
+
+template <typename M>
+void BM_DecodeBuckets(benchmark::State& state)
+{
+    std::string data;
+    encodeBuckets<PlainModel>(data);
+    for (auto _ : state) {
+        MemoryInBitStream bits(bitStreamWords, data.data(), data.size());
+        Decoder16 decoder(&bits);
+        decoder.start();
+        M model(Buckets::alphabet);
+        unsigned check = 0;
+        for (size_t i = 0; i < symbolCount; ++i) {
+            SymbolRange r;
+            check += model.findRangeThenUpdateAndLimit(decoder.decode(model.getMax()), Buckets::limit, r);
+            decoder.decodeExtract(r.low, r.high, r.total);
+        }
+        benchmark::DoNotOptimize(check);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(symbolCount));
+}
+
 // Cumulative table proportional to the source's frequencies, total 65535.
 template <typename Source>
 std::vector<unsigned> fixedTable()
@@ -178,6 +246,12 @@ VARN_FIXED("skewed/fast", Coder18, Decoder18, Model, Skewed);
 VARN_FIXED("uniform/plain", PlainCoder18, PlainDecoder18, PlainModel, Uniform);
 VARN_FIXED("uniform/fastcoder", Coder18, Decoder18, PlainModel, Uniform);
 VARN_FIXED("uniform/fast", Coder18, Decoder18, Model, Uniform);
+
+// The distance-coding bucket model: reference and two-level.
+BENCHMARK_TEMPLATE(BM_EncodeBuckets, PlainModel)->Name("BucketsEncode16/plain")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_EncodeBuckets, Model)->Name("BucketsEncode16/twolevel")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_DecodeBuckets, PlainModel)->Name("BucketsDecode16/plain")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_DecodeBuckets, Model)->Name("BucketsDecode16/twolevel")->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -8,7 +8,6 @@
 #include "diag/exception.h"
 #include "transform/distancecodec.h"
 
-#include <cstring>
 #include <memory>
 #include <system_error>
 #include <string>
@@ -50,7 +49,7 @@ void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserve
     }
     const long t2 = tick(observer);
     putWord(bits, count);
-    for (unsigned i = 0; i < count; ++i) coder.encode(values[i]);
+    coder.encode(values, count);
     coder.flush();
     const long t3 = tick(observer);
     times.add("   Adaptive arithmetic time: ", t2, t3);
@@ -77,49 +76,40 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
     decoder.start();
 
     BitmapDistanceDecoder<char, unsigned> idc(256);
-    // Pending run starts keep their symbols in the block being rebuilt.
+    // Pending run starts keep their symbols in the block being rebuilt, and
+    // the runs are written there by the distance decoder, which never writes
+    // past the end of the next known run start or of the block.
     idc.start(size, work);
-    const unsigned headerValues = count < 256 ? count : 256;
-    // The distance decoder only hands out runs inside the block; the check
-    // here keeps the writes safe on its own.
-    unsigned produced = 0;
-    auto append = [&](std::pair<char, unsigned> run) {
-        require(run.second <= size - produced, "Corrupt DC block: a run passes the end of the block.");
-        std::memset(work + produced, static_cast<unsigned char>(run.first), run.second);
-        produced += run.second;
-    };
     // Values 0-255 give each symbol's first position; the rest are runs.
+    const unsigned headerValues = count < 256 ? count : 256;
     unsigned k = 0;
-    auto consume = [&](unsigned value) {
-        if (k < headerValues) {
-            idc.feedSymbol(static_cast<char>(k), value);
-            if (++k == headerValues)
-                for (unsigned s = k; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
-        } else {
-            append(idc.decode(value));
-        }
+    auto header = [&](unsigned value) {
+        idc.feedSymbol(static_cast<char>(k), value);
+        ++k;
     };
-    if (headerValues == 0)
-        for (unsigned s = 0; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
+    unsigned produced = 0;
+    auto run = [&](unsigned value) { produced = idc.decodeInto(value); };
 
     std::unique_ptr<ValuePipe> pipe;
     if (threads > 1 && count > ValuePipe::batch) {
         try {
             // The arithmetic decoding runs ahead on a thread of its own.
-            pipe.reset(new ValuePipe(count, [&decoder](unsigned* out, unsigned n) {
-                for (unsigned i = 0; i < n; ++i) out[i] = decoder.decode();
-            }));
+            pipe.reset(new ValuePipe(count, [&decoder](unsigned* out, unsigned n) { decoder.decode(out, n); }));
         } catch (const std::system_error&) {
             // No thread to be had: decode on this one.
         }
     }
     if (pipe) {
-        pipe->take(count, consume);
+        pipe->take(headerValues, header);
+        for (unsigned s = headerValues; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
+        pipe->take(count - headerValues, run);
         pipe->finish();
     } else {
-        for (unsigned i = 0; i < count; ++i) consume(decoder.decode());
+        for (unsigned i = 0; i < headerValues; ++i) header(decoder.decode());
+        for (unsigned s = headerValues; s <= 255; ++s) idc.feedSymbol(static_cast<char>(s), 0);
+        decoder.decodeEach(count - headerValues, run);
     }
-    while (produced < size) append(idc.decodeEnding());
+    while (produced < size) produced = idc.decodeEndingInto();
     return {primary, decoder.lastFlushBit()};
 }
 

@@ -19,8 +19,8 @@ struct DCBucket {
     unsigned bits;
 };
 
-// What the coding and decoding side share: the bucket table and a model over
-// the buckets in use, built from the block size alone.
+// What the coding and decoding side share: the bucket table and the number
+// of buckets in use, found from the block size alone.
 class AACodecBaseForDC {
 public:
     static constexpr unsigned bucketCount = 57;
@@ -30,11 +30,7 @@ public:
     static constexpr unsigned statsLimit = 4096;
 
     // `maxValue`: the block size, which bounds every value of the block.
-    explicit AACodecBaseForDC(unsigned maxValue) : stats(0)
-    {
-        numSymbols = numSymbolsFor(maxValue);
-        stats.reset(numSymbols);
-    }
+    explicit AACodecBaseForDC(unsigned maxValue) : numSymbols(numSymbolsFor(maxValue)) {}
 
     // 1 + the bucket holding `maxValue`, at least 2 (the model needs two).
     static unsigned numSymbolsFor(unsigned maxValue)
@@ -65,63 +61,116 @@ protected:
         assert(dtab[k].base <= value && (k + 1 == bucketCount || value < dtab[k + 1].base));
         return k < numSymbols ? k : numSymbols - 1;
     }
-
-    AdaptiveSymbolStats<unsigned> stats;
 };
 
-// Codes values into a bit stream (16-bit arithmetic coder).
-class AACoderForDC : public AACodecBaseForDC {
+// Codes values into a bit stream (16-bit arithmetic coder). `Model` is the
+// adaptive model over the buckets: AdaptiveSymbolStats in use, the
+// reference PlainSymbolStats (same ranges) for tests.
+template <class Model>
+class BasicAACoderForDC : public AACodecBaseForDC {
 public:
     // `bits` is not owned and must outlive the coder.
-    AACoderForDC(unsigned maxValue, OutBitStream* bits) : AACodecBaseForDC(maxValue), coder(bits) {}
+    BasicAACoderForDC(unsigned maxValue, OutBitStream* bits)
+        : AACodecBaseForDC(maxValue), stats(numSymbols), coder(bits)
+    {
+    }
 
     // Codes one value; it must not exceed the maxValue given at construction.
-    void encode(unsigned value)
+    void encode(unsigned value) { encodeWith(coder, value); }
+
+    // Codes values[0..n-1] as n calls of encode() do, with the interval in
+    // local variables meanwhile (see BasicAADecoderForDC::decode).
+    void encode(const unsigned* values, unsigned n)
     {
-        const unsigned k = bucketOf(value);
-        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
-        coder.encode(r.low, r.high, r.total);
-        unsigned e = value - dtab[k].base;
-        unsigned n = dtab[k].bits;
-        assert(n == 32 || (e >> n) == 0);
-        for (; n > 7; n -= 8, e >>= 8) coder.encodeUniform(e & 255, 8);
-        if (n > 0) coder.encodeUniform(e, n);
+        Coder local = coder;
+        for (unsigned i = 0; i < n; ++i) encodeWith(local, values[i]);
+        coder = local;
     }
 
     // Ends the code string; the caller then flushes the bit stream.
     void flush() { coder.flush(); }
 
 private:
-    ArithmeticCoder<unsigned, unsigned, 16> coder;
+    typedef ArithmeticCoder<unsigned, unsigned, 16> Coder;
+
+    __attribute__((always_inline)) void encodeWith(Coder& c, unsigned value)
+    {
+        const unsigned k = bucketOf(value);
+        SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
+        c.encode(r.low, r.high, r.total);
+        unsigned e = value - dtab[k].base;
+        unsigned n = dtab[k].bits;
+        assert(n == 32 || (e >> n) == 0);
+        for (; n > 7; n -= 8, e >>= 8) c.encodeUniform(e & 255, 8);
+        if (n > 0) c.encodeUniform(e, n);
+    }
+
+    Model stats;
+    Coder coder;
 };
 
-// Decodes the values written by AACoderForDC.
-class AADecoderForDC : public AACodecBaseForDC {
+// Decodes the values written by BasicAACoderForDC with the same model.
+template <class Model>
+class BasicAADecoderForDC : public AACodecBaseForDC {
 public:
     // `bits` is not owned and must outlive the decoder.
-    AADecoderForDC(unsigned maxValue, InBitStream* bits) : AACodecBaseForDC(maxValue), decoder(bits) {}
+    BasicAADecoderForDC(unsigned maxValue, InBitStream* bits)
+        : AACodecBaseForDC(maxValue), stats(numSymbols), decoder(bits)
+    {
+    }
 
     // Reads the first code bits; call once, before the first decode().
     void start() { decoder.start(); }
 
     // Returns the next value. Any bits decode to some value without fault;
     // whether it fits the block is for the caller to check.
-    unsigned decode()
+    unsigned decode() { return decodeWith(decoder); }
+
+    // The next n values into out[0..n-1], as n calls of decode() give them.
+    // The interval lives in local variables meanwhile: one copy of the
+    // decoder in and out, rather than loads and stores of its members
+    // around every step.
+    void decode(unsigned* out, unsigned n)
     {
-        SymbolRange r;
-        const unsigned k = stats.findRangeThenUpdateAndLimit(decoder.decode(stats.getMax()), statsLimit, r);
-        decoder.decodeExtract(r.low, r.high, r.total);
-        unsigned e = 0;
-        unsigned shift = 0;
-        unsigned n = dtab[k].bits;
-        for (; n > 7; n -= 8, shift += 8) e += decoder.decodeUniform(8) << shift;
-        if (n > 0) e += decoder.decodeUniform(n) << shift;
-        return dtab[k].base + e;
+        Decoder local = decoder;
+        for (unsigned i = 0; i < n; ++i) out[i] = decodeWith(local);
+        decoder = local;
+    }
+
+    // The next n values handed to `use(unsigned value)` one by one, each
+    // before the next is decoded, with the interval in local variables as
+    // above. The work of `use` overlaps the decoding of the next value,
+    // whose steps depend each on the last.
+    template <class Use>
+    void decodeEach(unsigned n, Use&& use)
+    {
+        Decoder local = decoder;
+        for (unsigned i = 0; i < n; ++i) use(decodeWith(local));
+        decoder = local;
     }
 
     // See ArithmeticDecoder::lastFlushBit().
     unsigned lastFlushBit() const { return decoder.lastFlushBit(); }
 
 private:
-    ArithmeticDecoder<unsigned, unsigned, 16> decoder;
+    typedef ArithmeticDecoder<unsigned, unsigned, 16> Decoder;
+
+    __attribute__((always_inline)) unsigned decodeWith(Decoder& d)
+    {
+        SymbolRange r;
+        const unsigned k = stats.findRangeThenUpdateAndLimit(d.decode(stats.getMax()), statsLimit, r);
+        d.decodeExtract(r.low, r.high, r.total);
+        unsigned e = 0;
+        unsigned shift = 0;
+        unsigned n = dtab[k].bits;
+        for (; n > 7; n -= 8, shift += 8) e += d.decodeUniform(8) << shift;
+        if (n > 0) e += d.decodeUniform(n) << shift;
+        return dtab[k].base + e;
+    }
+
+    Model stats;
+    Decoder decoder;
 };
+
+using AACoderForDC = BasicAACoderForDC<AdaptiveSymbolStats<unsigned>>;
+using AADecoderForDC = BasicAADecoderForDC<AdaptiveSymbolStats<unsigned>>;

@@ -23,6 +23,10 @@
 #include <cassert>
 #include <cstddef>
 
+// The coder's and decoder's steps go whole into the caller's loop, which can
+// then keep a local coder's interval in registers.
+#define VARN_ALWAYS_INLINE inline __attribute__((always_inline))
+
 namespace arithmetic_detail {
 
 // floor(x / total) for x = range * count, range <= 2^N and count <= total.
@@ -78,7 +82,7 @@ public:
     // Codes the symbol owning [symbolLow, symbolHigh) of symbolTotal.
     // Requires symbolLow < symbolHigh <= symbolTotal and symbolTotal no larger
     // than the current range (guaranteed while symbolTotal <= QUARTER + 2).
-    void encode(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
+    VARN_ALWAYS_INLINE void encode(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
     {
         assert(os != NULL);
         assert((symbolLow < symbolHigh) && (symbolHigh <= symbolTotal));
@@ -92,7 +96,7 @@ public:
     // Codes `value` as one of 2^bits equally likely values: the same bits as
     // encode(value, value + 1, 1u << bits), with shifts for the divisions.
     // Requires 1 <= bits and 2^bits within the range, as for encode().
-    void encodeUniform(unsigned value, unsigned bits)
+    VARN_ALWAYS_INLINE void encodeUniform(unsigned value, unsigned bits)
     {
         assert(os != NULL);
         assert(bits >= 1 && (value >> bits) == 0);
@@ -124,33 +128,41 @@ protected:
     // Shifts out every settled leading bit, then every middle-half step.
     // Settled bits come first and all at once: once the interval has been
     // narrowed into the middle half its ends differ in the leading bit again.
-    void renormalise()
+    // Either count may be 0; apart from the rare long run of deferred bits
+    // both are applied without a branch, as they follow the coded data and
+    // cannot be guessed.
+    VARN_ALWAYS_INLINE void renormalise()
     {
-        const I diff = high ^ low;
-        if ((diff & HALF) == 0) {
-            // k leading bits agree (all N when the ends are equal).
-            const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
-            const unsigned settled = unsigned(high >> (N - k));
-            // Out go the first settled bit, the deferred bits (its opposites)
-            // and the other k-1 settled bits: one group when they fit a word.
-            if (underflowBits + k <= 32) {
-                os->putWide((((1ull << underflowBits) - 1) << (k - 1)) + settled, unsigned(underflowBits) + k);
-            } else {
-                putSettledSlowly(settled, k);
-            }
+        // k leading bits agree: all N when the ends are equal, none when
+        // they differ in the top one.
+        const unsigned diff = unsigned(high ^ low);
+        const unsigned k = unsigned(__builtin_clz((diff << (32 - N)) | ((1u << (32 - N)) - 1)));
+        const unsigned settled = unsigned(high >> (N - k));
+        // Out go the first settled bit, the deferred bits (its opposites)
+        // and the other k-1 settled bits: one group when they fit a word.
+        // The group is formed by an add that carries through the deferred
+        // ones when the first settled bit is 1. With k = 0 the masks make it
+        // an empty group and keep the deferred bits.
+        const unsigned long long any = 0ull - (k != 0);
+        if (underflowBits + k <= 32) {
+            const unsigned deferred = unsigned(underflowBits);
+            const unsigned long long group = (((((1ull << deferred) - 1) << k) >> 1) & any) + settled;
+            os->putWide(group, unsigned((deferred + k) & any));
+            underflowBits &= ~any;
+        } else if (k != 0) {
+            putSettledSlowly(settled, k);
             underflowBits = 0;
-            high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
-            low = I((low << k) & TOP);
         }
+        high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
+        low = I((low << k) & TOP);
         // Now low < HALF <= high. Each middle-half step needs low's next bit
         // 1 and high's 0: the steps are the leading ones of low & ~high below
-        // the top bit (at most N - 1 of them).
+        // the top bit (at most N - 1 of them). With no step the masks leave
+        // the ends as they are.
         const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
-        if (steps != 0) {
-            underflowBits += steps;
-            low = I((low << steps) & (TOP >> 1));
-            high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
-        }
+        underflowBits += steps;
+        low = I((low << steps) & (TOP >> 1));
+        high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
     }
 
     // The settled output bit by bit, for long runs of deferred bits.
@@ -209,7 +221,7 @@ public:
     // Returns the cumulative count the code string points at, in
     // 0..symbolTotal-1 for any input bits (low <= value <= high always
     // holds). Changes nothing.
-    unsigned decode(unsigned symbolTotal) const
+    VARN_ALWAYS_INLINE unsigned decode(unsigned symbolTotal) const
     {
         const P range = P(high) - P(low) + 1;
         return unsigned(((P(value) - P(low) + 1) * symbolTotal - 1) / range);
@@ -218,7 +230,7 @@ public:
     // Removes the symbol the model found for decode()'s count, given with
     // its range and the same total, and reads the bits that replace the
     // ones shifted out.
-    void decodeExtract(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
+    VARN_ALWAYS_INLINE void decodeExtract(unsigned symbolLow, unsigned symbolHigh, unsigned symbolTotal)
     {
         assert(is != NULL);
         const P range = P(high) - P(low) + 1;
@@ -231,7 +243,7 @@ public:
     // Decodes a value coded by the coder's encodeUniform(value, bits) and
     // removes it: the same as decode(1u << bits) followed by decodeExtract
     // of that value, with shifts for two of the three divisions.
-    unsigned decodeUniform(unsigned bits)
+    VARN_ALWAYS_INLINE unsigned decodeUniform(unsigned bits)
     {
         assert(is != NULL);
         assert(bits >= 1);
@@ -253,27 +265,34 @@ public:
 
 protected:
     // Shifts out every settled leading bit, then every middle-half step, as
-    // the coder does, reading one new code bit per shift.
-    void renormalise()
+    // the coder does, reading one new code bit per shift. Either count may
+    // be 0; both are found and applied without a branch, as whether there
+    // is anything to shift follows the code string and cannot be guessed.
+    // The ends move in two steps; value, which lies between them, moves
+    // once by both shifts together, with one read of the new bits.
+    VARN_ALWAYS_INLINE void renormalise()
     {
-        const I diff = high ^ low;
-        if ((diff & HALF) == 0) {
-            // Leading bits settled; value shares them, so the shift drops them.
-            const unsigned k = diff == 0 ? N : N - (32 - unsigned(__builtin_clz(unsigned(diff))));
-            low = I((low << k) & TOP);
-            high = I(((high << k) | ((I(1) << k) - 1)) & TOP);
-            value = I(((value << k) | is->getBitsHighFirst(k)) & TOP);
-        }
+        // Settled bits: the leading bits in which the ends agree (all N when
+        // they are equal, none when they differ in the top one). Value
+        // shares them, so the shift drops them.
+        const unsigned diff = unsigned(high ^ low);
+        const unsigned shift = unsigned(__builtin_clz((diff << (32 - N)) | ((1u << (32 - N)) - 1)));
+        low = I((low << shift) & TOP);
+        high = I(((high << shift) | ((I(1) << shift) - 1)) & TOP);
+        // Now low < HALF <= high. Middle-half steps: the leading ones of
+        // low & ~high below the top bit (at most N - 2). Value lies in the
+        // middle half too; each step flips its bit N-2 before the shift
+        // (subtracting QUARTER as from both ends); all but the last flipped
+        // bit are shifted out, and the last one is the new top bit. With no
+        // step the two masks leave the ends as they are.
         const unsigned steps = unsigned(__builtin_clz(~(unsigned(low & ~high) << (33 - N))));
-        if (steps != 0) {
-            // Middle half: value lies in it too. Each step flips its bit N-2
-            // before the shift (subtracting QUARTER as from both ends); all
-            // but the last flipped bit are shifted out, and the last one is
-            // the new top bit.
-            low = I((low << steps) & (TOP >> 1));
-            high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
-            value = I((((value << steps) | is->getBitsHighFirst(steps)) & TOP) ^ HALF);
-        }
+        low = I((low << steps) & (TOP >> 1));
+        high = I((((high << steps) | ((I(1) << steps) - 1)) & TOP) | HALF);
+        const I flip = I(steps != 0) << (N - 1);
+        // At most N bits in all: each shift doubles high - low + 1 (at least
+        // 1), and shifting goes on only while it is at most HALF.
+        const unsigned total = shift + steps;
+        value = I((((value << total) | is->getBitsHighFirstOrNone(total)) & TOP) ^ flip);
     }
 
     I low;    // as in the coder

@@ -230,6 +230,18 @@ public:
         return v;
     }
 
+    // As getBitsHighFirst for 0 <= n <= 31: n = 0 reads nothing and gives 0,
+    // without a branch of its own.
+    unsigned getBitsHighFirstOrNone(unsigned n)
+    {
+        assert(n < 32);
+        if (bitsLeft < n) load();
+        const unsigned v = unsigned((window >> 1) >> (63 - n));
+        window <<= n;
+        bitsLeft -= n;
+        return v;
+    }
+
     // Number of bits handed out since construction or the last setBuf(),
     // counting the zero bits supplied past the end of the data.
     unsigned long long bitsRead() const { return 32 * wordsLoaded - bitsLeft; }

@@ -149,9 +149,29 @@ protected:
         above -= outer[g + 1];
         const T* in = inner + g * groupStride;
         j = 0;
-        if (in[1] >= above) {
-            for (unsigned i = 1; i < groupSize; ++i) j += in[i] >= above;
+        if (in[1] >= above) j = countReaching(in, above) - 1;
+    }
+
+    // How many of in[0..15] reach `above` (at least 1). Four 4-lane
+    // compares for 32-bit counts, whose results add up in a tree: counted
+    // one entry at a time, each count waits for the one before.
+    static unsigned countReaching(const T* in, T above)
+    {
+#if defined(__SSE2__)
+        if constexpr (sizeof(T) == 4) {
+            typedef int Lanes __attribute__((vector_size(16)));
+            // The counts stay below 2^31, so the signed compare serves;
+            // in[i] >= above is in[i] > above - 1, and each hit is -1.
+            const Lanes bound = {int(above) - 1, int(above) - 1, int(above) - 1, int(above) - 1};
+            Lanes v[4];
+            std::memcpy(v, in, sizeof v);
+            const Lanes hits = ((v[0] > bound) + (v[1] > bound)) + ((v[2] > bound) + (v[3] > bound));
+            return unsigned(-((hits[0] + hits[1]) + (hits[2] + hits[3])));
         }
+#endif
+        unsigned n = 0;
+        for (unsigned i = 0; i < groupSize; ++i) n += in[i] >= above;
+        return n;
     }
 
     // Range of symbol (g, j), then its update and the halving at maxTotal.

@@ -217,6 +217,31 @@ public:
 private:
     using Unsigned = std::make_unsigned_t<Symbol>;
 
+    // The start of the run that ends at begin[b].
+    static Count runStart(const Symbol* begin, Count b)
+    {
+        const Symbol c = begin[b];
+        Count a = b;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if constexpr (sizeof(Symbol) == 1) {
+            // Eight symbols at a time, the nearest in the word's top byte:
+            // the leading zero bytes of word ^ pattern are the run's part
+            // of the word. The exit test rarely fails, where a byte loop's
+            // exit comes after a guessed number of steps.
+            const std::uint64_t pattern = 0x0101010101010101ull * static_cast<Unsigned>(c);
+            while (a >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, begin + a - 8, 8);
+                const std::uint64_t differ = word ^ pattern;
+                if (differ != 0) return a - static_cast<Count>(__builtin_clzll(differ) / 8);
+                a -= 8;
+            }
+        }
+#endif
+        while (a > 0 && begin[a - 1] == c) --a;
+        return a;
+    }
+
     Count alphabetSize_;
     LargeArray<Count> values_;
     Count valuesCapacity_ = 0;
@@ -247,8 +272,7 @@ void DistanceCoder<Symbol, Count, Ranks>::encode(const Symbol* begin, const Symb
     while (i > 0) {
         const Count b = i - 1;
         const Symbol c = begin[b];
-        Count a = b;
-        while (a > 0 && begin[a - 1] == c) --a;
+        const Count a = runStart(begin, b);
         const unsigned s = static_cast<Unsigned>(c);
         const unsigned newer = ranks.touchRank(s);
         if (!seen[s]) {
@@ -713,11 +737,68 @@ public:
     void start(Count size, Symbol* symbolStore = nullptr);
 
     void feedSymbol(Symbol symbol, Count distance);
-    std::pair<Symbol, Count> decode(Count distance);
+    std::pair<Symbol, Count> decode(Count distance)
+    {
+        Count length;
+        const Symbol symbol = step(distance, length);
+        return {symbol, length};
+    }
     std::pair<Symbol, Count> decodeEnding() { return decode(0); }
+
+    // decode() with the run written into the symbol store given to start(),
+    // which must be the block being rebuilt: the run's first symbol is there
+    // already, and its other places are free (no pending start lies inside
+    // a run). Returns the end of the run, the start of the next one; the
+    // block is complete once it reaches the block length. Throws as
+    // decode() does.
+    Count decodeInto(Count distance)
+    {
+        const Count from = at_;
+        Count length;
+        const Symbol symbol = step(distance, length);
+        fill(symbolAt_ + from + 1, length - 1, symbol);
+        return from + length;
+    }
+
+    // decodeInto(0), for the runs after the last entry.
+    Count decodeEndingInto() { return decodeInto(0); }
 
 private:
     using Bits = distancecoding::WordBits;
+
+    // The run at at_: its symbol and length, the placing of its symbol's
+    // next run, and at_ moved to the next run (left as it is after the
+    // last one). Inline, so that decode() and decodeInto() each get the
+    // whole step.
+    Symbol step(Count distance, Count& length);
+
+    // n copies of `symbol` from p on. Runs after a BWT are mostly a few
+    // symbols long, too short to be worth a library call.
+    static void fill(Symbol* p, Count n, Symbol symbol)
+    {
+        if constexpr (sizeof(Symbol) == 1) {
+            // Bytes: two stores of a word that may overlap cover 2..16.
+            if (n <= 16) {
+                const std::uint64_t x = 0x0101010101010101ull * static_cast<unsigned char>(symbol);
+                if (n >= 8) {
+                    std::memcpy(p, &x, 8);
+                    std::memcpy(p + n - 8, &x, 8);
+                } else if (n >= 4) {
+                    std::memcpy(p, &x, 4);
+                    std::memcpy(p + n - 4, &x, 4);
+                } else if (n >= 2) {
+                    std::memcpy(p, &x, 2);
+                    std::memcpy(p + n - 2, &x, 2);
+                } else if (n == 1) {
+                    *p = symbol;
+                }
+            } else {
+                std::memset(p, static_cast<unsigned char>(symbol), n);
+            }
+        } else {
+            std::fill(p, p + n, symbol);
+        }
+    }
     static constexpr unsigned groupWords = 8;
 
     void requireInside(bool inside) const
@@ -831,7 +912,7 @@ void BitmapDistanceDecoder<Symbol, Count>::feedSymbol(Symbol symbol, Count dista
 }
 
 template <typename Symbol, typename Count>
-std::pair<Symbol, Count> BitmapDistanceDecoder<Symbol, Count>::decode(Count distance)
+inline Symbol BitmapDistanceDecoder<Symbol, Count>::step(Count distance, Count& length)
 {
     if (known_ == 0)
         throw Exception("Corrupt distance-coded block: no run is known at position " + std::to_string(at_) + ".");
@@ -840,16 +921,19 @@ std::pair<Symbol, Count> BitmapDistanceDecoder<Symbol, Count>::decode(Count dist
 
     const Symbol symbol = symbolAt_[at_];
     unmark(at_);
-    if (known_ == 0) return {symbol, size_ - at_};
+    if (known_ == 0) {
+        length = size_ - at_;
+        return symbol;
+    }
     const Count next = static_cast<Count>(nextKnown(std::size_t(at_) + 1));
-    const Count length = next - at_;
+    length = next - at_;
     at_ = next;
-    if (distance == 0) return {symbol, length};
+    if (distance == 0) return symbol;
 
-    // The run at at_ is known, so the count starts after it.
-    requireInside(distance < size_ - at_);
-    const std::size_t target = nthFree(std::size_t(at_) + 1, distance);
+    // The run at `next` is known, so the count starts after it.
+    requireInside(distance < size_ - next);
+    const std::size_t target = nthFree(std::size_t(next) + 1, distance);
     requireInside(target < size_);
     mark(target, symbol);
-    return {symbol, length};
+    return symbol;
 }

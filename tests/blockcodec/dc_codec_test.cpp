@@ -2,6 +2,7 @@
 #include "blockcodec/dcmodel.h"
 #include "blockcodec/payloadbits.h"
 #include "diag/exception.h"
+#include "entropy/plainsymbolstats.h"
 #include "testcommon.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,32 @@ std::vector<unsigned> valuesRoundTrip(const std::vector<unsigned>& values, unsig
     return decoded;
 }
 
+// The bytes BasicAACoderForDC<Model> writes for `values`.
+template <class Model>
+std::vector<unsigned char> codeValuesWith(const std::vector<unsigned>& values, unsigned maxValue)
+{
+    std::vector<unsigned char> payload;
+    PayloadOutBitStream bits(bitStreamWords, &payload);
+    BasicAACoderForDC<Model> coder(maxValue, &bits);
+    bits.reset();
+    for (unsigned v : values) coder.encode(v);
+    coder.flush();
+    bits.flush();
+    return payload;
+}
+
+// Values decoded by BasicAADecoderForDC<Model> from `payload`.
+template <class Model>
+std::vector<unsigned> decodeValuesWith(const std::vector<unsigned char>& payload, unsigned maxValue, size_t count)
+{
+    PayloadInBitStream bits(bitStreamWords, payload.data(), payload.size());
+    BasicAADecoderForDC<Model> decoder(maxValue, &bits);
+    decoder.start();
+    std::vector<unsigned> decoded;
+    for (size_t i = 0; i < count; ++i) decoded.push_back(decoder.decode());
+    return decoded;
+}
+
 class DCCodec : public ::testing::Test {};
 
 } // namespace
@@ -85,6 +112,72 @@ TEST(DCModel, ValuesRoundTripAcrossBucketBoundaries)
         some.push_back(maxValue);
         EXPECT_EQ(valuesRoundTrip(some, maxValue), some) << "max " << maxValue;
     }
+}
+
+TEST(DCModel, EveryModelWritesTheSameBytes)
+{
+    // The two-level model in use against the reference: byte-equal code,
+    // each decoded by the other, for value mixes from
+    // mostly tiny (long halving cycles in the first buckets) to uniform over
+    // the block (every bucket in play).
+    std::mt19937 rng(11);
+    for (unsigned maxValue : {1u, 8u, 700u, 65536u, 10485760u, 0xFFFFFFFFu}) {
+        for (unsigned spread : {1u, 4u, 100u}) {
+            std::vector<unsigned> values;
+            for (int i = 0; i < 30000; ++i) {
+                const bool wide = rng() % 100 < spread;
+                values.push_back(wide ? unsigned(rng() % (maxValue + 1ull)) : std::min<unsigned>(rng() % 5, maxValue));
+            }
+            const auto plain = codeValuesWith<PlainSymbolStats<unsigned>>(values, maxValue);
+            const auto twoLevel = codeValuesWith<AdaptiveSymbolStats<unsigned>>(values, maxValue);
+            ASSERT_EQ(twoLevel, plain) << "max " << maxValue << " spread " << spread;
+            EXPECT_EQ((decodeValuesWith<AdaptiveSymbolStats<unsigned>>(plain, maxValue, values.size())), values);
+            EXPECT_EQ((decodeValuesWith<PlainSymbolStats<unsigned>>(twoLevel, maxValue, values.size())), values);
+        }
+    }
+}
+
+TEST(DCModel, BatchesDecodeAsSingleValuesDo)
+{
+    // Batches of every size from 0 up, mixed with single values, across
+    // halvings of the model and values with many extra bits.
+    std::mt19937 rng(23);
+    const unsigned maxValue = 10485760;
+    std::vector<unsigned> values;
+    for (int i = 0; i < 40000; ++i) values.push_back(rng() % 5 ? rng() % 12 : unsigned(rng() % (maxValue + 1)));
+    const auto payload = codeValuesWith<AdaptiveSymbolStats<unsigned>>(values, maxValue);
+    PayloadInBitStream bits(bitStreamWords, payload.data(), payload.size());
+    AADecoderForDC decoder(maxValue, &bits);
+    decoder.start();
+    std::vector<unsigned> decoded(values.size() + 1, 0xDEADu);
+    size_t done = 0;
+    for (unsigned n = 0; done < values.size(); ++n) {
+        const unsigned take = std::min<size_t>(n % 70, values.size() - done);
+        decoder.decode(&decoded[done], take);
+        done += take;
+        if (n % 3 == 0 && done < values.size()) decoded[done++] = decoder.decode();
+    }
+    EXPECT_EQ(decoded.back(), 0xDEADu);
+    decoded.pop_back();
+    EXPECT_EQ(decoded, values);
+
+    // The coder's batches against its single values: the same bytes.
+    std::vector<unsigned char> batched;
+    {
+        PayloadOutBitStream out(bitStreamWords, &batched);
+        AACoderForDC coder(maxValue, &out);
+        out.reset();
+        size_t at = 0;
+        for (unsigned n = 0; at < values.size(); ++n) {
+            const unsigned take = std::min<size_t>(n % 90, values.size() - at);
+            coder.encode(values.data() + at, take);
+            at += take;
+            if (n % 4 == 0 && at < values.size()) coder.encode(values[at++]);
+        }
+        coder.flush();
+        out.flush();
+    }
+    EXPECT_EQ(batched, payload);
 }
 
 TEST_F(DCCodec, PayloadStartsWithPrimaryIndexAndValueCount)

@@ -113,3 +113,4 @@ TYPED_TEST(SymbolStatsModel, GetSymbolFindsTheOwnerOfEveryCode)
     EXPECT_EQ(two.getSymbol(1), 1u);
     EXPECT_EQ(two.getSymbol(6), 1u);
 }
+

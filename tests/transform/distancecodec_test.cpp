@@ -396,3 +396,86 @@ TEST(DistanceCoding, BitmapDecoderMatchesThePlainOne)
     EXPECT_GT(refused, 100u);
     EXPECT_GT(decoded, 0u);
 }
+
+namespace {
+
+// The block decodeInto() rebuilds in place from `seq`, or the message of the
+// exception that refused it.
+std::string decodeInPlace(const std::vector<unsigned>& seq, unsigned n)
+{
+    std::string block(n, '\x5a');
+    try {
+        BitmapDistanceDecoder<char, unsigned> decoder(256);
+        decoder.start(n, &block[0]);
+        std::size_t k = 0;
+        for (; k < 256; ++k) decoder.feedSymbol(static_cast<char>(k), k < seq.size() ? seq[k] : 0);
+        unsigned end = 0;
+        for (; k < seq.size() && end < n; ++k) {
+            const unsigned next = decoder.decodeInto(seq[k]);
+            if (next <= end || next > n) return "bad end " + std::to_string(next);
+            end = next;
+        }
+        while (end < n) end = decoder.decodeEndingInto();
+    } catch (const Exception& e) {
+        return std::string("refused: ") + e.what();
+    }
+    return block;
+}
+
+// The same from the plain decoder's runs.
+std::string decodePlainly(const std::vector<unsigned>& seq, unsigned n)
+{
+    const auto trace = decodeTrace<PlainDistanceDecoder<char, unsigned>>(seq, n);
+    if (trace.back() != "end") return trace.back();
+    return decodeBlock(seq, n);
+}
+
+} // namespace
+
+// Runs written straight into the block: the same block (short runs, runs
+// past the inline fill's length, a block-long run) or the same refusal as
+// the plain decoder, on real, damaged and arbitrary sequences.
+TEST(DistanceCoding, DecodeIntoRebuildsTheBlockInPlace)
+{
+    std::mt19937 rng(99);
+    std::vector<std::string> blocks{"a", "ab", "aab", std::string(5000, 'q'), std::string(17, 'r') + "s"};
+    for (int i = 0; i < 120; ++i)
+        blocks.push_back(randomBlock(rng, 1 + rng() % (i % 4 == 0 ? 30000 : 600), 1 + rng() % 256,
+                                     1 + rng() % (i % 3 == 0 ? 40 : 3)));
+    unsigned refused = 0;
+    for (const std::string& block : blocks) {
+        const unsigned n = static_cast<unsigned>(block.size());
+        std::vector<unsigned> seq = encodeBlock(block);
+        ASSERT_EQ(decodeInPlace(seq, n), block);
+        for (int d = 0; d < 4 && !seq.empty(); ++d) {
+            unsigned& v = seq[rng() % seq.size()];
+            v = rng() % 2 ? v + rng() % 5 - 2 : rng() % (n + 300);
+            const std::string plain = decodePlainly(seq, n);
+            refused += plain.compare(0, 8, "refused:") == 0;
+            ASSERT_EQ(decodeInPlace(seq, n), plain) << "damaged block of " << n;
+        }
+    }
+    EXPECT_GT(refused, 20u);
+}
+
+// Run starts found a word at a time: runs of every length around the word
+// size, ending at every place of a word, reaching the block start or not,
+// of the byte values whose pattern is all zeros or all ones, and next to
+// symbols that differ from them in a single bit.
+TEST(DistanceCoding, RunsOfEveryLengthAroundWordSize)
+{
+    for (unsigned char value : {0x00, 0xFF, 0x41}) {
+        for (unsigned length : {1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 64u, 65u}) {
+            for (unsigned lead = 0; lead < 10; ++lead) {
+                std::string block;
+                for (unsigned i = 0; i < lead; ++i) block += static_cast<char>(value ^ (1u << (i % 8)));
+                block.append(length, static_cast<char>(value));
+                block += static_cast<char>(value ^ 0x80);
+                block.append(length % 5 + 1, static_cast<char>(value));
+                const std::vector<unsigned> seq = encodeBlock(block);
+                ASSERT_EQ(seq, referenceEncode(block)) << int(value) << " run " << length << " lead " << lead;
+                ASSERT_EQ(decodeBlock(seq, static_cast<unsigned>(block.size())), block);
+            }
+        }
+    }
+}
