@@ -3,6 +3,7 @@
 #include "diag/largearray.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -163,14 +164,16 @@ constexpr unsigned positionMask = lmsFlag - 1;
 //
 // Pieces are claimed one at a time and the caller claims them too, so a
 // helper that the machine does not schedule soon costs at most the piece
-// it holds: the caller never waits for it to start.
+// it holds: the caller never waits for it to start. Nor does the caller
+// sleep while the helper finishes a piece: it yields instead, so that on a
+// busy machine it does not have to wait for a core to be woken on.
 
 // Texts below this many bytes are sorted on one thread, and passes over
 // fewer entries than this are not split.
 constexpr unsigned threadedMinimum = 1u << 20;
 constexpr unsigned splitMinimum = 1u << 16;
 // Pieces per pass.
-constexpr unsigned pieces = 8;
+constexpr unsigned pieces = 16;
 
 class PassHelper {
 public:
@@ -215,18 +218,20 @@ public:
             context_ = &piece;
             count_ = count;
             next_ = 0;
-            done_ = 0;
+            done_.store(0, std::memory_order_relaxed);
         }
         workReady_.notify_one();
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (next_ < count_) {
-            const unsigned k = next_++;
-            lock.unlock();
+        for (;;) {
+            unsigned k;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (next_ == count_) break;
+                k = next_++;
+            }
             piece(k);
-            lock.lock();
-            ++done_;
+            done_.fetch_add(1, std::memory_order_release);
         }
-        allDone_.wait(lock, [this] { return done_ == count_; });
+        while (done_.load(std::memory_order_acquire) != count) std::this_thread::yield();
     }
 
     // Calls part(lo, hi) over [0, n) in pieces, at multiples of 64.
@@ -258,19 +263,18 @@ private:
             void* const context = context_;
             lock.unlock();
             call(context, k);
+            done_.fetch_add(1, std::memory_order_release);
             lock.lock();
-            if (++done_ == count_) allDone_.notify_one();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable workReady_;
-    std::condition_variable allDone_;
     void (*call_)(void*, unsigned) = nullptr;
     void* context_ = nullptr;
     unsigned count_ = 0;
     unsigned next_ = 0;
-    unsigned done_ = 0;
+    std::atomic<unsigned> done_{0};
     bool stop_ = false;
     std::thread thread_;
 };
