@@ -424,15 +424,22 @@ unsigned gatherNamesInPieces(unsigned* sa, unsigned n, unsigned n1, const LmsPos
     assert(found == n1);
 
     // Naming in pieces that start at multiples of 64, so that each sets its
-    // own words of nameStarts. A piece starts from the last boundary at or
-    // below its first slot; slot 0 always has one.
+    // own words of nameStarts. A piece starts from the last boundary below
+    // its first slot, found from the bottom piece up, each search stopping
+    // at the previous piece's start; slot 0 always has a boundary.
     unsigned* const reduced = sa + (n - n1);
+    unsigned firstBelow[pieces];
+    firstBelow[0] = 0;
+    for (unsigned k = 1; k < pieces; ++k) {
+        const unsigned previous = PassHelper::pieceStart(n1, k - 1);
+        unsigned i = PassHelper::pieceStart(n1, k);
+        while (i > previous && (sa[i - 1] & boundaryFlag) == 0) --i;
+        firstBelow[k] = i > previous ? i - 1 : firstBelow[k - 1];
+    }
     unsigned names[pieces] = {};
-    helper.run(pieces, [sa, n1, reduced, &lms, nameStarts, &names](unsigned k) {
+    helper.run(pieces, [sa, n1, reduced, &lms, nameStarts, &names, &firstBelow](unsigned k) {
         const unsigned lo = PassHelper::pieceStart(n1, k), hi = PassHelper::pieceEnd(n1, k);
-        if (lo >= hi) return;
-        unsigned first = lo;
-        while ((sa[first] & boundaryFlag) == 0) --first;
+        unsigned first = firstBelow[k];
         unsigned count = 0;
         const unsigned prefetchDistance = 32;
         for (unsigned i = lo; i < hi; ++i) {
