@@ -590,13 +590,16 @@ void ReducedSorter::sort()
     }
     // Without LMS positions the text never rises: every suffix is L-type and
     // the final scans below order them from the end of the text alone.
-    const LmsPositions lms(t_, n_);
+    // With a helper the slots are set for the first scans while the LMS
+    // positions are found, and set again in the rare case of none.
+    const bool cleared = helper_.running() && n_ >= splitMinimum;
+    const LmsPositions lms = cleared ? clearAndFindLms(t_, n_, sa_, 0u, helper_) : LmsPositions(t_, n_);
     const unsigned n1 = static_cast<unsigned>(lms.count());
     acquireTable();
     if (n1 == 0) std::fill(sa_, sa_ + n_, emptySlot);
     if (n1 != 0) {
         // The first scans use the slot values of gatherNames().
-        std::fill(sa_, sa_ + n_, 0u);
+        if (!cleared) std::fill(sa_, sa_ + n_, 0u);
         setTails();
         lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
         // Seeds of one bucket all equal their first symbol: one group each.
@@ -840,6 +843,10 @@ public:
     {
         assert(n > 1 && n < lmsBit);
         std::fill(counts_, counts_ + 256, 0u);
+        if (helper.running() && n >= splitMinimum) {
+            countInPieces();
+            return;
+        }
         for (unsigned i = 0; i < n; ++i) ++counts_[text[i]];
     }
 
@@ -868,6 +875,18 @@ private:
     }
     void induceAndNameL();
     void induceAndNameS();
+    void countInPieces()
+    {
+        unsigned counts[pieces][256] = {};
+        const unsigned char* const t = t_;
+        const unsigned n = n_;
+        helper_.run(pieces, [t, n, &counts](unsigned k) {
+            unsigned* const c = counts[k];
+            for (unsigned i = PassHelper::pieceStart(n, k); i < PassHelper::pieceEnd(n, k); ++i) ++c[t[i]];
+        });
+        for (unsigned k = 0; k < pieces; ++k)
+            for (unsigned c = 0; c < 256; ++c) counts_[c] += counts[k][c];
+    }
 
     const unsigned char* const t_;
     unsigned* const sa_;
