@@ -162,9 +162,10 @@ constexpr unsigned positionMask = lmsFlag - 1;
 // thread: each placement depends on the ones before it. Every piece writes
 // its own entries; the result is the same as on one thread.
 //
-// Pieces are claimed one at a time and the caller claims them too, so a
-// helper that the machine does not schedule soon costs at most the piece
-// it holds: the caller never waits for it to start. Nor does the caller
+// Pieces are claimed one at a time and the caller claims them too, so the
+// caller never waits for the helper to start: a helper that the machine
+// does not schedule costs nothing, one descheduled in a piece costs the
+// wait for that piece. Nor does the caller
 // sleep while the helper finishes a piece: it yields instead, so that on a
 // busy machine it does not have to wait for a core to be woken on.
 
