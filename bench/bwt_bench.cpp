@@ -131,6 +131,22 @@ void BM_Bwt(benchmark::State& state)
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * original.size());
 }
 
+// The same with the sort given a thread count (second argument): the
+// one-block case, where only the sort itself can use a second thread.
+void BM_BwtThreads(benchmark::State& state)
+{
+    const std::string& original = input(static_cast<int>(state.range(0)));
+    const unsigned threads = static_cast<unsigned>(state.range(1));
+    std::string block;
+    for (auto _ : state) {
+        state.PauseTiming();
+        block = original;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(bwt<char, unsigned>(&block[0], static_cast<unsigned>(block.size()), nullptr, threads));
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * original.size());
+}
+
 void BM_Ibwt(benchmark::State& state)
 {
     const int kind = static_cast<int>(state.range(0));
@@ -183,6 +199,11 @@ void kinds(benchmark::internal::Benchmark* b)
 }  // namespace
 
 BENCHMARK(BM_Bwt)->Apply(kinds);
+BENCHMARK(BM_BwtThreads)
+    ->ArgNames({"text0_random1_byte2_phrase3_mix4", "threads"})
+    ->ArgsProduct({{1, 4}, {1, 2}})  // random and mix, one and two threads
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_Ibwt)->Apply(kinds);
 BENCHMARK(BM_SuffixArrayFast)->Apply(kinds);
 BENCHMARK(BM_SuffixArrayDoubling)->Apply(kinds);

@@ -368,7 +368,7 @@ std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end)
 }
 
 template <class CharT, class IndexT>
-IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener)
+IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener, unsigned threads)
 {
     static_assert(sizeof(CharT) == 1, "bwt sorts bytes");
     if (size == 0) return 0;
@@ -376,10 +376,10 @@ IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener)
     // transform directly and skips the gather below.
     if (listener == nullptr) {
         unsigned char* const block = reinterpret_cast<unsigned char*>(data);
-        return bwtFromSais(block, block, size);
+        return bwtFromSais(block, block, size, threads);
     }
     const char* bytes = reinterpret_cast<const char*>(data);
-    const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size);
+    const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size, threads);
 
     if (listener != nullptr) listener->suffixArraySorted(bytes, size, sa.get());
 
@@ -410,4 +410,4 @@ IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener)
 }
 
 template std::unique_ptr<unsigned[]> suffixArray<unsigned>(const char* begin, const char* end);
-template unsigned bwt<char, unsigned>(char* data, unsigned size, SuffixArrayListener* listener);
+template unsigned bwt<char, unsigned>(char* data, unsigned size, SuffixArrayListener* listener, unsigned threads);

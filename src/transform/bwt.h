@@ -31,7 +31,8 @@ public:
 // the rank of the whole block among its suffixes. size 0 returns 0 and
 // touches nothing. Without a listener the sort writes the transform
 // directly (bwtFromSais); a `listener` is shown the suffix array first. Allocation
-// failures propagate; the block is then left untransformed.
+// failures propagate; the block is then left untransformed. With `threads`
+// > 1 the sort of a long block uses a second thread; the result is the same.
 // Instantiated for CharT = char, IndexT = unsigned.
 template <class CharT, class IndexT>
-IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener = nullptr);
+IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener = nullptr, unsigned threads = 1);

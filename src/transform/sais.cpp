@@ -3,9 +3,15 @@
 #include "diag/largearray.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -36,10 +42,21 @@ public:
     template <class SymbolT, class IndexT>
     LmsPositions(const SymbolT* t, IndexT n) : words_(n / 64 + 1, 0), before_(n / 64 + 1)
     {
+        findIn(t, n, 0, (n - 1) / 64 + 1, 0);
+        countWords();
+    }
+    // For a text of n symbols, positions unset: findIn() the words, then
+    // countWords().
+    explicit LmsPositions(std::size_t n) : words_(n / 64 + 1, 0), before_(n / 64 + 1) {}
+
+    // Sets words [wordBegin, wordEnd); nextIsS is 1 when the suffix at
+    // their top position (the last of the text in the last word) is S-type.
+    template <class SymbolT, class IndexT>
+    void findIn(const SymbolT* t, IndexT n, std::size_t wordBegin, std::size_t wordEnd, std::uint64_t nextIsS)
+    {
         // Word by word from the end, so that the inner loop has a fixed
         // base and no end-of-word test.
-        std::uint64_t nextIsS = 0;  // suffix n - 1 is L-type
-        for (std::size_t w = (n - 1) / 64 + 1; w-- > 0;) {
+        for (std::size_t w = wordEnd; w-- > wordBegin;) {
             const std::size_t base = 64 * w;
             const std::size_t top = std::min<std::size_t>(base + 63, n - 1);
             const std::size_t bottom = std::max<std::size_t>(base, 1);
@@ -54,6 +71,9 @@ public:
             }
             words_[w] = word;
         }
+    }
+    void countWords()
+    {
         for (std::size_t w = 0; w < words_.size(); ++w) {
             before_[w] = static_cast<std::uint32_t>(count_);
             count_ += popcount64(words_[w]);
@@ -71,6 +91,20 @@ public:
     {
         __builtin_prefetch(&words_[p / 64]);
         __builtin_prefetch(&before_[p / 64]);
+    }
+
+    // Number of 64-position words, and of LMS positions before word w.
+    std::size_t words() const { return words_.size(); }
+    unsigned before(std::size_t w) const { return before_[w]; }
+    // Calls f(p) for every LMS position p in words [wordBegin, wordEnd),
+    // ascending.
+    template <class IndexT, class F>
+    void forEachIn(std::size_t wordBegin, std::size_t wordEnd, F f) const
+    {
+        for (std::size_t w = wordBegin; w < wordEnd; ++w) {
+            for (std::uint64_t bits = words_[w]; bits != 0; bits &= bits - 1)
+                f(static_cast<IndexT>(64 * w + static_cast<unsigned>(__builtin_ctzll(bits))));
+        }
     }
 
     // Calls f(p) for every LMS position p in ascending order.
@@ -121,6 +155,191 @@ constexpr unsigned boundaryFlag = 1u << 31;
 constexpr unsigned lmsFlag = 1u << 30;
 constexpr unsigned positionMask = lmsFlag - 1;
 
+// Two threads. A sort given more than one thread, of a text long enough,
+// runs the passes that need no order between their steps in pieces shared
+// by this thread and one helper thread, and fills the fresh suffix array
+// while it looks for the LMS positions. The inducing scans stay on one
+// thread: each placement depends on the ones before it. Every piece writes
+// its own entries; the result is the same as on one thread.
+//
+// Pieces are claimed one at a time and the caller claims them too, so the
+// caller never waits for the helper to start: a helper that the machine
+// does not schedule costs nothing, one descheduled in a piece costs the
+// wait for that piece. Nor does the caller
+// sleep while the helper finishes a piece: it yields instead, so that on a
+// busy machine it does not have to wait for a core to be woken on.
+
+// Texts below this many bytes are sorted on one thread, and passes over
+// fewer entries than this are not split.
+constexpr unsigned threadedMinimum = 1u << 20;
+constexpr unsigned splitMinimum = 1u << 16;
+// Pieces per pass.
+constexpr unsigned pieces = 16;
+
+class PassHelper {
+public:
+    // No helper thread when threads < 2 or when none can be started; run()
+    // then runs every piece on the caller's thread.
+    explicit PassHelper(unsigned threads)
+    {
+        if (threads < 2) return;
+        try {
+            thread_ = std::thread([this] { serve(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    PassHelper(const PassHelper&) = delete;
+    PassHelper& operator=(const PassHelper&) = delete;
+    ~PassHelper()
+    {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        workReady_.notify_one();
+        thread_.join();
+    }
+
+    bool running() const { return thread_.joinable(); }
+
+    // Calls piece(k) once for every k < count, on this thread and the
+    // helper, and returns when all calls have returned. piece must not
+    // throw.
+    template <class Piece>
+    void run(unsigned count, Piece piece)
+    {
+        if (!running()) {
+            for (unsigned k = 0; k < count; ++k) piece(k);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            call_ = [](void* context, unsigned k) { (*static_cast<Piece*>(context))(k); };
+            context_ = &piece;
+            count_ = count;
+            next_ = 0;
+            done_.store(0, std::memory_order_relaxed);
+        }
+        workReady_.notify_one();
+        for (;;) {
+            unsigned k;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (next_ == count_) break;
+                k = next_++;
+            }
+            piece(k);
+            done_.fetch_add(1, std::memory_order_release);
+        }
+        while (done_.load(std::memory_order_acquire) != count) std::this_thread::yield();
+    }
+
+    // Calls part(lo, hi) over [0, n) in pieces, at multiples of 64.
+    template <class Part>
+    void inPieces(unsigned n, Part part)
+    {
+        if (!running() || n < splitMinimum) {
+            part(0u, n);
+            return;
+        }
+        run(pieces, [n, &part](unsigned k) { part(pieceStart(n, k), pieceEnd(n, k)); });
+    }
+    // Piece k of [0, n): starts at a multiple of 64, the last one ends at n.
+    static unsigned pieceStart(unsigned n, unsigned k)
+    {
+        return static_cast<unsigned>(std::uint64_t(n) * k / pieces / 64 * 64);
+    }
+    static unsigned pieceEnd(unsigned n, unsigned k) { return k + 1 == pieces ? n : pieceStart(n, k + 1); }
+
+private:
+    void serve()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            workReady_.wait(lock, [this] { return stop_ || next_ < count_; });
+            if (stop_) return;
+            const unsigned k = next_++;
+            void (*const call)(void*, unsigned) = call_;
+            void* const context = context_;
+            lock.unlock();
+            call(context, k);
+            done_.fetch_add(1, std::memory_order_release);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable workReady_;
+    void (*call_)(void*, unsigned) = nullptr;
+    void* context_ = nullptr;
+    unsigned count_ = 0;
+    unsigned next_ = 0;
+    std::atomic<unsigned> done_{0};
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// Sets sa[0, n) to `empty` and returns the LMS positions of t[0, n); with a
+// helper, the fill (mostly first touches of fresh pages) and the search run
+// in pieces side by side.
+template <class SymbolT>
+LmsPositions clearAndFindLms(const SymbolT* t, unsigned n, unsigned* sa, unsigned empty, PassHelper& helper)
+{
+    if (!helper.running() || n < splitMinimum) {
+        std::fill(sa, sa + n, empty);
+        return LmsPositions(t, n);
+    }
+    LmsPositions lms(n);
+    const std::size_t words = (n - 1) / 64 + 1;
+    // A piece of the search needs the type of the suffix at its top
+    // position; from the top piece down, each run of equal symbols is
+    // walked only up to the next piece's top, whose type is known.
+    std::uint64_t topIsS[pieces + 1];
+    topIsS[pieces] = 0;
+    for (unsigned k = pieces; k-- > 0;) {
+        const std::size_t w1 = words * (k + 1) / pieces;
+        if (w1 == words) {
+            topIsS[k] = 0;  // the last suffix is L-type
+            continue;
+        }
+        const std::size_t known = std::min<std::size_t>(64 * (words * (k + 2) / pieces) - 1, n - 1);
+        std::size_t p = 64 * w1 - 1;
+        while (p < known && t[p] == t[p + 1]) ++p;
+        // Equal neighbours have equal types.
+        topIsS[k] = p == known ? topIsS[k + 1] : (t[p] < t[p + 1] ? 1 : 0);
+    }
+    helper.run(2 * pieces, [&](unsigned k) {
+        if (k % 2 == 0) {
+            const std::size_t w0 = words * (k / 2) / pieces, w1 = words * (k / 2 + 1) / pieces;
+            lms.findIn(t, n, w0, w1, topIsS[k / 2]);
+        } else {
+            std::fill(sa + PassHelper::pieceStart(n, k / 2), sa + PassHelper::pieceEnd(n, k / 2), empty);
+        }
+    });
+    lms.countWords();
+    return lms;
+}
+
+// Turns the reduced text's order in sa[0, n1) into LMS positions, in
+// pieces: `scratch` (n1 entries, disjoint from sa[0, n1)) receives the
+// positions in text order, and sa[i] = scratch[sa[i]].
+void ranksToPositions(unsigned* sa, unsigned n1, unsigned* scratch, const LmsPositions& lms, PassHelper& helper)
+{
+    // Each piece of the bit set's words starts at its own count.
+    helper.inPieces(static_cast<unsigned>(lms.words()), [scratch, &lms](unsigned lo, unsigned hi) {
+        unsigned k = lms.before(lo);
+        lms.forEachIn<unsigned>(lo, hi, [scratch, &k](unsigned p) { scratch[k++] = p; });
+    });
+    const unsigned prefetchDistance = 32;
+    helper.inPieces(n1, [sa, scratch](unsigned lo, unsigned hi) {
+        for (unsigned i = lo; i < hi; ++i) {
+            if (i + prefetchDistance < hi) __builtin_prefetch(scratch + sa[i + prefetchDistance]);
+            sa[i] = scratch[sa[i]];
+        }
+    });
+}
+
 // After the first scans of a text of n symbols and n1 LMS positions: moves
 // the LMS positions, in their order, to sa[0, n1), writes their names (see
 // below) in text order to sa[n - n1, n), sets the ranks of the names in
@@ -165,6 +384,83 @@ unsigned gatherNames(unsigned* sa, unsigned n, unsigned n1, const LmsPositions& 
     return names;
 }
 
+// gatherNames() in pieces on two threads; the same result.
+unsigned gatherNamesInPieces(unsigned* sa, unsigned n, unsigned n1, const LmsPositions& lms,
+                             std::uint64_t* nameStarts, PassHelper& helper)
+{
+    // Each piece moves its LMS slots to its own start; then they go down
+    // after the previous pieces' ones, the first of them taking the
+    // boundary flags seen after the last LMS slot before it.
+    struct Moved {
+        unsigned found = 0;
+        unsigned boundary = 0;
+    } moved[pieces];
+    helper.run(pieces, [sa, n, &moved](unsigned k) {
+        const unsigned lo = PassHelper::pieceStart(n, k), hi = PassHelper::pieceEnd(n, k);
+        unsigned found = 0, boundary = k == 0 ? boundaryFlag : 0u;
+        for (unsigned i = lo; i < hi; ++i) {
+            const unsigned v = sa[i];
+            if (v & lmsFlag) {
+                sa[lo + found++] = (v & positionMask) | boundary;
+                boundary = 0;
+            }
+            boundary |= v & boundaryFlag;
+        }
+        moved[k].found = found;
+        moved[k].boundary = boundary;
+    });
+    unsigned found = moved[0].found;
+    unsigned boundary = moved[0].boundary;
+    for (unsigned k = 1; k < pieces; ++k) {
+        if (moved[k].found == 0) {
+            boundary |= moved[k].boundary;
+            continue;
+        }
+        const unsigned lo = PassHelper::pieceStart(n, k);
+        sa[lo] |= boundary;
+        std::memmove(sa + found, sa + lo, std::size_t(moved[k].found) * sizeof(unsigned));
+        found += moved[k].found;
+        boundary = moved[k].boundary;
+    }
+    assert(found == n1);
+
+    // Naming in pieces that start at multiples of 64, so that each sets its
+    // own words of nameStarts. A piece starts from the last boundary below
+    // its first slot, found from the bottom piece up, each search stopping
+    // at the previous piece's start; slot 0 always has a boundary.
+    unsigned* const reduced = sa + (n - n1);
+    unsigned firstBelow[pieces];
+    firstBelow[0] = 0;
+    for (unsigned k = 1; k < pieces; ++k) {
+        const unsigned previous = PassHelper::pieceStart(n1, k - 1);
+        unsigned i = PassHelper::pieceStart(n1, k);
+        while (i > previous && (sa[i - 1] & boundaryFlag) == 0) --i;
+        firstBelow[k] = i > previous ? i - 1 : firstBelow[k - 1];
+    }
+    unsigned names[pieces] = {};
+    helper.run(pieces, [sa, n1, reduced, &lms, nameStarts, &names, &firstBelow](unsigned k) {
+        const unsigned lo = PassHelper::pieceStart(n1, k), hi = PassHelper::pieceEnd(n1, k);
+        unsigned first = firstBelow[k];
+        unsigned count = 0;
+        const unsigned prefetchDistance = 32;
+        for (unsigned i = lo; i < hi; ++i) {
+            if (i + prefetchDistance < hi) lms.prefetchRank(sa[i + prefetchDistance] & ~boundaryFlag);
+            const unsigned v = sa[i];
+            if (v & boundaryFlag) {
+                ++count;
+                first = i;
+                nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
+            }
+            const bool unique = (v & boundaryFlag) && (i + 1 == n1 || (sa[i + 1] & boundaryFlag));
+            reduced[lms.rank(v & ~boundaryFlag)] = (first << 1) | (unique ? 1u : 0u);
+        }
+        names[k] = count;
+    });
+    unsigned total = 0;
+    for (unsigned k = 0; k < pieces; ++k) total += names[k];
+    return total;
+}
+
 // Names of LMS substrings, the symbols of a reduced text. The name of a
 // substring is (r << 1) | u: r is the rank, among all LMS substrings of the
 // text above, of the first one equal to it, and u is 1 when no other one
@@ -201,8 +497,8 @@ public:
     // set when some name's rank is r. `spare` is scratch of `spareSize`
     // entries, disjoint from sa, for the bucket pointers when they fit.
     ReducedSorter(const unsigned* text, unsigned* sa, unsigned n, unsigned* spare, unsigned spareSize,
-                  const std::uint64_t* starts)
-        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts)
+                  const std::uint64_t* starts, PassHelper& helper)
+        : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts), helper_(helper)
     {
         assert(n > 0 && n < (1u << 30));
     }
@@ -262,6 +558,7 @@ private:
     const std::uint64_t* const starts_;
     unsigned* bucket_ = nullptr;
     std::unique_ptr<unsigned[]> ownTable_;
+    PassHelper& helper_;
 };
 
 // Both walk the ranks of the names in order, so the pointers are written in
@@ -294,13 +591,16 @@ void ReducedSorter::sort()
     }
     // Without LMS positions the text never rises: every suffix is L-type and
     // the final scans below order them from the end of the text alone.
-    const LmsPositions lms(t_, n_);
+    // With a helper the slots are set for the first scans while the LMS
+    // positions are found, and set again in the rare case of none.
+    const bool cleared = helper_.running() && n_ >= splitMinimum;
+    const LmsPositions lms = cleared ? clearAndFindLms(t_, n_, sa_, 0u, helper_) : LmsPositions(t_, n_);
     const unsigned n1 = static_cast<unsigned>(lms.count());
     acquireTable();
     if (n1 == 0) std::fill(sa_, sa_ + n_, emptySlot);
     if (n1 != 0) {
         // The first scans use the slot values of gatherNames().
-        std::fill(sa_, sa_ + n_, 0u);
+        if (!cleared) std::fill(sa_, sa_ + n_, 0u);
         setTails();
         lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
         // Seeds of one bucket all equal their first symbol: one group each.
@@ -322,7 +622,9 @@ void ReducedSorter::sort()
         induceAndNameL();
         induceAndNameS();
         std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-        const unsigned names = gatherNames(sa_, n_, n1, lms, nameStarts.data());
+        const unsigned names = helper_.running() && n_ >= splitMinimum
+                                   ? gatherNamesInPieces(sa_, n_, n1, lms, nameStarts.data(), helper_)
+                                   : gatherNames(sa_, n_, n1, lms, nameStarts.data());
         unsigned* const reduced = sa_ + (n_ - n1);
         if (names == n1) {
             for (unsigned i = 0; i < n1; ++i) sa_[bucketOf(reduced[i])] = i;
@@ -331,7 +633,7 @@ void ReducedSorter::sort()
             // spare; an own table goes while it runs.
             const bool own = ownTable_ != nullptr;
             if (own) releaseTable();
-            ReducedSorter(reduced, sa_, n1, sa_ + n1, n_ - 2 * n1, nameStarts.data()).sort();
+            ReducedSorter(reduced, sa_, n1, sa_ + n1, n_ - 2 * n1, nameStarts.data(), helper_).sort();
             if (own) acquireTable();
         }
         placeSortedLms(lms, n1);
@@ -479,13 +781,19 @@ void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 {
     unsigned* const sa = sa_;
     unsigned* const position = sa + (n_ - n1);
-    unsigned k = 0;
-    lms.forEach<unsigned>([position, &k](unsigned p) { position[k++] = p; });
-    for (unsigned i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) __builtin_prefetch(position + sa[i + prefetchDistance]);
-        sa[i] = position[sa[i]];
+    if (helper_.running()) {
+        ranksToPositions(sa, n1, position, lms, helper_);
+        helper_.inPieces(n_ - n1,
+                         [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, emptySlot); });
+    } else {
+        unsigned k = 0;
+        lms.forEach<unsigned>([position, &k](unsigned p) { position[k++] = p; });
+        for (unsigned i = 0; i < n1; ++i) {
+            if (i + prefetchDistance < n1) __builtin_prefetch(position + sa[i + prefetchDistance]);
+            sa[i] = position[sa[i]];
+        }
+        std::fill(sa + n1, sa + n_, emptySlot);
     }
-    std::fill(sa + n1, sa + n_, emptySlot);
 
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
@@ -529,11 +837,17 @@ public:
     static constexpr unsigned position = positionMask;
     static constexpr unsigned prefetchDistance = 32;
 
-    // 1 < n < 2^30; sa has n entries.
-    ByteSorter(const unsigned char* text, unsigned* sa, unsigned n) : t_(text), sa_(sa), n_(n)
+    // 1 < n < 2^30; sa has n entries. With a running helper some passes
+    // run on two threads.
+    ByteSorter(const unsigned char* text, unsigned* sa, unsigned n, PassHelper& helper)
+        : t_(text), sa_(sa), n_(n), helper_(helper)
     {
         assert(n > 1 && n < lmsBit);
         std::fill(counts_, counts_ + 256, 0u);
+        if (helper.running() && n >= splitMinimum) {
+            countInPieces();
+            return;
+        }
         for (unsigned i = 0; i < n; ++i) ++counts_[text[i]];
     }
 
@@ -562,10 +876,23 @@ private:
     }
     void induceAndNameL();
     void induceAndNameS();
+    void countInPieces()
+    {
+        unsigned counts[pieces][256] = {};
+        const unsigned char* const t = t_;
+        const unsigned n = n_;
+        helper_.run(pieces, [t, n, &counts](unsigned k) {
+            unsigned* const c = counts[k];
+            for (unsigned i = PassHelper::pieceStart(n, k); i < PassHelper::pieceEnd(n, k); ++i) ++c[t[i]];
+        });
+        for (unsigned k = 0; k < pieces; ++k)
+            for (unsigned c = 0; c < 256; ++c) counts_[c] += counts[k][c];
+    }
 
     const unsigned char* const t_;
     unsigned* const sa_;
     const unsigned n_;
+    PassHelper& helper_;
     unsigned counts_[256];
 };
 
@@ -573,8 +900,7 @@ void ByteSorter::placeLmsSuffixes()
 {
     unsigned* const sa = sa_;
     const unsigned char* const t = t_;
-    std::fill(sa, sa + n_, 0u);
-    const LmsPositions lms(t, n_);
+    const LmsPositions lms = clearAndFindLms(t, n_, sa, 0u, helper_);
     const unsigned n1 = static_cast<unsigned>(lms.count());
     if (n1 == 0) return;
 
@@ -589,26 +915,32 @@ void ByteSorter::placeLmsSuffixes()
     induceAndNameL();
     induceAndNameS();
     std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-    const unsigned names = gatherNames(sa, n_, n1, lms, nameStarts.data());
+    const unsigned names = helper_.running() ? gatherNamesInPieces(sa, n_, n1, lms, nameStarts.data(), helper_)
+                                             : gatherNames(sa, n_, n1, lms, nameStarts.data());
 
     // The reduced text's order into sa[0, n1), in the unused middle slots.
     unsigned* const reduced = sa + (n_ - n1);
     if (names == n1) {
         for (unsigned i = 0; i < n1; ++i) sa[bucketOf(reduced[i])] = i;
     } else {
-        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data()).sort();
+        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data(), helper_).sort();
     }
 
     // Ranks to positions, then each to the end of its bucket; the LMS suffix
     // of rank i belongs at slot i or above, so going from the greatest down
     // never overwrites one not yet moved.
-    unsigned k = 0;
-    lms.forEach<unsigned>([reduced, &k](unsigned p) { reduced[k++] = p; });
-    for (unsigned i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) __builtin_prefetch(reduced + sa[i + prefetchDistance]);
-        sa[i] = reduced[sa[i]];
+    if (helper_.running()) {
+        ranksToPositions(sa, n1, reduced, lms, helper_);
+        helper_.inPieces(n_ - n1, [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, 0u); });
+    } else {
+        unsigned k = 0;
+        lms.forEach<unsigned>([reduced, &k](unsigned p) { reduced[k++] = p; });
+        for (unsigned i = 0; i < n1; ++i) {
+            if (i + prefetchDistance < n1) __builtin_prefetch(reduced + sa[i + prefetchDistance]);
+            sa[i] = reduced[sa[i]];
+        }
+        std::fill(sa + n1, sa + n_, 0u);
     }
-    std::fill(sa + n1, sa + n_, 0u);
     tails(tail);
     for (unsigned i = n1; i-- > 0;) {
         if (i >= prefetchDistance) __builtin_prefetch(t + sa[i - prefetchDistance]);
@@ -766,7 +1098,13 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     }
     // Suffix 0 has no predecessor; the last byte stands in for it.
     const unsigned char last = t[n - 1];
-    for (unsigned i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(sa[i]);
+    if (helper_.running()) {
+        helper_.inPieces(n, [sa, out](unsigned lo, unsigned hi) {
+            for (unsigned i = lo; i < hi; ++i) out[i] = static_cast<unsigned char>(sa[i]);
+        });
+    } else {
+        for (unsigned i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(sa[i]);
+    }
     out[primary] = last;
     return primary;
 }
@@ -774,7 +1112,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
 }  // namespace
 
 template <class IndexT>
-std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end)
+std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end, unsigned threads)
 {
     static_assert(std::is_same<IndexT, unsigned>::value, "the byte level sorts into unsigned slots");
     if (begin == end) return nullptr;
@@ -785,13 +1123,14 @@ std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end)
         sa[0] = 0;
         return sa;
     }
-    ByteSorter sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n);
+    PassHelper helper(n >= threadedMinimum ? threads : 1);
+    ByteSorter sorter(reinterpret_cast<const unsigned char*>(begin), sa.get(), n, helper);
     sorter.placeLmsSuffixes();
     sorter.induceSuffixArray();
     return sa;
 }
 
-unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n)
+unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n, unsigned threads)
 {
     if (n == 0) return 0;
     assert(n < ByteSorter::lmsBit);
@@ -800,9 +1139,10 @@ unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n)
         return 0;
     }
     LargeArray<unsigned> sa(n);
-    ByteSorter sorter(in, sa.get(), n);
+    PassHelper helper(n >= threadedMinimum ? threads : 1);
+    ByteSorter sorter(in, sa.get(), n, helper);
     sorter.placeLmsSuffixes();
     return sorter.induceTransform(out);
 }
 
-template std::unique_ptr<unsigned[]> suffixArrayFast<unsigned>(const char* begin, const char* end);
+template std::unique_ptr<unsigned[]> suffixArrayFast<unsigned>(const char* begin, const char* end, unsigned threads);

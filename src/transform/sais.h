@@ -14,9 +14,11 @@
 // name-rank bit sets with their counts, and the bucket table of a reduced
 // problem when it does not fit into the unused part of the result (at most
 // 2n bytes; none for the corpora and random bytes). Recursion depth is at
-// most log2(n). Instantiated for IndexT = unsigned.
+// most log2(n). With `threads` > 1 and at least 1 MiB of text, the passes
+// that allow it are shared with one helper thread; the result is the same.
+// Instantiated for IndexT = unsigned.
 template <class IndexT>
-std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end);
+std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end, unsigned threads = 1);
 
 // Writes the Burrows-Wheeler transform of the n bytes at `in` to `out` and
 // returns the primary index: the byte before each suffix in the order above,
@@ -26,5 +28,5 @@ std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end);
 // may be `in`; it is written only after the sort. n == 0 returns 0 and
 // touches nothing. Requires n < 2^30. Working memory as above: 4n bytes for
 // the order plus the bit sets and, rarely, a reduced problem's table.
-// Allocation failures propagate with `out` untouched.
-unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n);
+// Allocation failures propagate with `out` untouched. `threads` as above.
+unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n, unsigned threads = 1);
