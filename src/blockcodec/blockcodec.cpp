@@ -95,7 +95,6 @@ std::size_t maxPayloadSize(unsigned size)
 std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsigned size,
                                std::vector<unsigned char>& payload, BlockObserver* observer, unsigned threads)
 {
-    (void)threads;
     require(isSupported(settings), "Unsupported compression method");
     assert(size > 0 && size <= maxBlockSize);
     stages::StageTimes times;
@@ -107,7 +106,7 @@ std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsign
     const long bwtStart = stages::tick(observer);
     SuffixArrayRelay relay(observer);
     const bool relaySuffixes = observer != nullptr && observer->wantsSuffixArray();
-    const unsigned primary = bwt<char, unsigned>(data, size, relaySuffixes ? &relay : nullptr);
+    const unsigned primary = bwt<char, unsigned>(data, size, relaySuffixes ? &relay : nullptr, threads);
     const long bwtEnd = stages::tick(observer);
     times.add("   BWT time: ", bwtStart, bwtEnd);
     if (observer) {
