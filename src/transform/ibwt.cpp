@@ -43,6 +43,36 @@ const std::uint32_t startMark = 0xFFFFFFFFu;
 const unsigned chunkBytes = 1024;
 const unsigned walksInFlight = 16;
 
+// Adds the number of each byte value among the n bytes at `bytes` to
+// counts[value]. Four tables, so that runs of one value (common in a
+// transform) do not make every increment wait for the last.
+void countBytes(const unsigned char* bytes, unsigned n, unsigned* counts)
+{
+    unsigned part[4][256] = {};
+    unsigned i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++part[0][bytes[i]];
+        ++part[1][bytes[i + 1]];
+        ++part[2][bytes[i + 2]];
+        ++part[3][bytes[i + 3]];
+    }
+    for (; i < n; ++i) ++part[0][bytes[i]];
+    for (unsigned c = 0; c < 256; ++c) counts[c] += part[0][c] + part[1][c] + part[2][c] + part[3][c];
+}
+
+// Writes the n bytes at `from` backwards, ending just before `end`:
+// end[-1] = from[0], end[-2] = from[1], ... Eight bytes at a time.
+void copyReversed(unsigned char* end, const unsigned char* from, unsigned n)
+{
+    for (; n >= 8; n -= 8, from += 8, end -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, from, 8);
+        word = __builtin_bswap64(word);
+        std::memcpy(end - 8, &word, 8);
+    }
+    for (unsigned q = 0; q < n; ++q) end[-1 - static_cast<int>(q)] = from[q];
+}
+
 }  // namespace
 
 template <class CharT>
@@ -110,7 +140,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(in);
     const CharT last = in[primary];
     unsigned counts[256] = {};
-    for (unsigned i = 0; i < size; ++i) ++counts[bytes[i]];
+    countBytes(bytes, size, counts);
     unsigned sum = 0;
     for (unsigned c = 0; c < 256; ++c) {
         const unsigned n = counts[c];
@@ -175,7 +205,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     struct Walk {
         std::uint32_t entry;  // packed entry of the current row
         unsigned piece;
-        unsigned length;
+        unsigned fullChunks;  // of this piece, before the current one
         unsigned chunk;
         unsigned char* write;
         unsigned char* chunkEnd;
@@ -189,7 +219,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     const auto launch = [&](Walk& w, unsigned piece) {
         w.entry = firstEntry[piece];
         w.piece = piece;
-        w.length = 0;
+        w.fullChunks = 0;
         takeChunk(w);
         firstChunk[piece] = w.chunk;
     };
@@ -208,16 +238,17 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
                     const unsigned previous = w.chunk;
                     takeChunk(w);
                     nextChunk[previous] = w.chunk;
+                    ++w.fullChunks;
                 }
                 *w.write++ = static_cast<unsigned char>(w.entry);
-                ++w.length;
                 const unsigned next = w.entry >> 8;
                 w.entry = row[next];
                 if (w.entry != startMark) {
                     ++a;
                     continue;
                 }
-                pieceLength[w.piece] = w.length;
+                pieceLength[w.piece] =
+                    w.fullChunks * chunkBytes + static_cast<unsigned>(chunkBytes - (w.chunkEnd - w.write));
                 following[w.piece] = indexOfStart(next);
                 if (launched < end) {
                     launch(w, launched++);
@@ -273,7 +304,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         while (left != 0 && done < wanted) {
             const unsigned take = std::min({left, chunkBytes, wanted - done});
             const unsigned char* from = chunkAt(chunk);
-            for (unsigned q = 0; q < take; ++q) joined[wanted - 1 - done - q] = static_cast<CharT>(from[q]);
+            copyReversed(reinterpret_cast<unsigned char*>(joined) + (wanted - done), from, take);
             done += take;
             left -= take;
             if (left != 0) chunk = nextChunk[chunk];
