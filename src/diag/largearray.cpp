@@ -7,7 +7,8 @@
 namespace {
 
 // The size of a transparent huge page on the common Linux targets; smaller
-// tables are left to the ordinary allocator and never kept.
+// tables are left to the ordinary allocator and never kept. Big ones are
+// aligned to it either way.
 const std::size_t hugePage = std::size_t(2) << 20;
 
 thread_local LargeArrayCache* innermost = nullptr;
@@ -24,22 +25,24 @@ LargeArrayCache::~LargeArrayCache()
 
 namespace largearray_detail {
 
-Block allocateLarge(std::size_t bytes)
+Block allocateLarge(std::size_t bytes, Pages pages)
 {
-    if (bytes == 0) return {nullptr, 0};
+    if (bytes == 0) return {};
     if (bytes < hugePage) {
         void* p = std::malloc(bytes);
         if (!p) throw std::bad_alloc();
-        return {p, bytes};
+        return {p, bytes, Pages::ordinary};
     }
     if (LargeArrayCache* cache = innermost) {
         // The smallest kept block that fits.
         Block* best = nullptr;
         for (Block& block : cache->kept_)
-            if (block.data && block.capacity >= bytes && (!best || block.capacity < best->capacity)) best = &block;
+            if (block.data && block.pages == pages && block.capacity >= bytes &&
+                (!best || block.capacity < best->capacity))
+                best = &block;
         if (best) {
             const Block taken = *best;
-            *best = {nullptr, 0};
+            *best = {};
             return taken;
         }
     }
@@ -52,9 +55,9 @@ Block allocateLarge(std::size_t bytes)
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // Advice only: a kernel without huge pages refuses it and the memory
     // works as before.
-    madvise(p, capacity, MADV_HUGEPAGE);
+    if (pages == Pages::huge) madvise(p, capacity, MADV_HUGEPAGE);
 #endif
-    return {p, capacity};
+    return {p, capacity, pages};
 }
 
 void releaseLarge(Block block) noexcept

@@ -1,10 +1,17 @@
 #pragma once
 
 // Storage for the big per-block tables (suffix array, inverse-transform
-// rows, distance values). They are read and written at random, so on Linux
-// they ask for transparent huge pages: a 40 MiB table then costs 20 page
-// faults instead of ten thousand, and its random accesses stop missing the
-// TLB. Elsewhere, or when the kernel declines, this is plain heap memory.
+// rows, distance values), uninitialised.
+//
+// A table read at random from end to end can ask for transparent huge pages
+// (on Linux; elsewhere, or when the kernel declines, it is plain heap
+// memory): a 40 MiB table then costs 20 page faults instead of ten
+// thousand, and its random reads stop missing the TLB. Only the inverse
+// transform's rows ask. Fresh huge pages can cost more than they save: the
+// kernel may have to compact memory to find them, and a virtual machine
+// that returns free memory to its host must fetch them back; the suffix
+// sort, whose accesses are mostly near one another, measured slower with
+// them.
 //
 // Fresh memory is costly (the kernel clears every page on first touch), so
 // a thread may keep what it frees for its next tables: see LargeArrayCache.
@@ -14,12 +21,15 @@
 #include <new>
 #include <type_traits>
 
+enum class Pages { ordinary, huge };
+
 namespace largearray_detail {
 struct Block {
     void* data;
     std::size_t capacity;  // bytes usable at data
+    Pages pages;
 };
-Block allocateLarge(std::size_t bytes);
+Block allocateLarge(std::size_t bytes, Pages pages);
 void releaseLarge(Block block) noexcept;
 }  // namespace largearray_detail
 
@@ -30,11 +40,14 @@ class LargeArray {
 
 public:
     LargeArray() = default;
-    explicit LargeArray(std::size_t count) : block_(largearray_detail::allocateLarge(count * sizeof(T))), size_(count) {}
+    explicit LargeArray(std::size_t count, Pages pages = Pages::ordinary)
+        : block_(largearray_detail::allocateLarge(count * sizeof(T), pages)), size_(count)
+    {
+    }
     ~LargeArray() { largearray_detail::releaseLarge(block_); }
     LargeArray(LargeArray&& other) noexcept : block_(other.block_), size_(other.size_)
     {
-        other.block_ = {nullptr, 0};
+        other.block_ = {};
         other.size_ = 0;
     }
     LargeArray& operator=(LargeArray&& other) noexcept
@@ -43,7 +56,7 @@ public:
             largearray_detail::releaseLarge(block_);
             block_ = other.block_;
             size_ = other.size_;
-            other.block_ = {nullptr, 0};
+            other.block_ = {};
             other.size_ = 0;
         }
         return *this;
@@ -57,18 +70,19 @@ public:
     void reset()
     {
         largearray_detail::releaseLarge(block_);
-        block_ = {nullptr, 0};
+        block_ = {};
         size_ = 0;
     }
 
 private:
-    largearray_detail::Block block_{nullptr, 0};
+    largearray_detail::Block block_{};
     std::size_t size_ = 0;
 };
 
 // While an object of this class lives, the large tables its thread frees are
 // kept (a few at most) and handed out again to the thread's next tables that
-// fit, instead of going back to the system; they are released with it. A
+// fit and ask for the same pages, instead of going back to the system;
+// they are released with it. A
 // worker that codes block after block holds one, so the second block's
 // tables cost no fresh pages. Objects nest; the innermost one is used.
 class LargeArrayCache {
@@ -81,7 +95,7 @@ public:
     static constexpr unsigned slots = 2;
 
 private:
-    friend largearray_detail::Block largearray_detail::allocateLarge(std::size_t);
+    friend largearray_detail::Block largearray_detail::allocateLarge(std::size_t, Pages);
     friend void largearray_detail::releaseLarge(largearray_detail::Block) noexcept;
 
     largearray_detail::Block kept_[slots] = {};
