@@ -175,7 +175,7 @@ void decodePayload(const BlockSettings& settings, const unsigned char* payload, 
     // The transformed block is rebuilt in the top quarter of the inverse
     // transform's working memory, so `out` stays untouched until the whole
     // payload has decoded, and no second block of fresh memory is needed.
-    LargeArray<std::uint32_t> scratch(size, Pages::huge);
+    LargeArray<std::uint32_t> scratch(size);
     char* const work = reinterpret_cast<char*>(scratch.get()) + std::size_t(3) * size;
     PayloadInBitStream bits(bitBufferWords(payloadSize), payload, payloadSize);
     const bool zeroRuns = settings.method == methodMTFRLE0;

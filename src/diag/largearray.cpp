@@ -1,15 +1,12 @@
 #include "diag/largearray.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace {
 
-// The size of a transparent huge page on the common Linux targets; smaller
-// tables are left to the ordinary allocator and never kept. Big ones are
-// aligned to it either way.
-const std::size_t hugePage = std::size_t(2) << 20;
+// Smaller tables are left to the ordinary allocator and never kept. Big
+// ones get this much room to spare, so that a table a little larger than
+// the one just freed (a suffix array of n entries, then n + 256 distance
+// values) still fits it; pages never touched cost nothing.
+const std::size_t bigTable = std::size_t(2) << 20;
 
 thread_local LargeArrayCache* innermost = nullptr;
 
@@ -25,46 +22,36 @@ LargeArrayCache::~LargeArrayCache()
 
 namespace largearray_detail {
 
-Block allocateLarge(std::size_t bytes, Pages pages)
+Block allocateLarge(std::size_t bytes)
 {
     if (bytes == 0) return {};
-    if (bytes < hugePage) {
+    if (bytes < bigTable) {
         void* p = std::malloc(bytes);
         if (!p) throw std::bad_alloc();
-        return {p, bytes, Pages::ordinary};
+        return {p, bytes};
     }
     if (LargeArrayCache* cache = innermost) {
         // The smallest kept block that fits.
         Block* best = nullptr;
         for (Block& block : cache->kept_)
-            if (block.data && block.pages == pages && block.capacity >= bytes &&
-                (!best || block.capacity < best->capacity))
-                best = &block;
+            if (block.data && block.capacity >= bytes && (!best || block.capacity < best->capacity)) best = &block;
         if (best) {
             const Block taken = *best;
             *best = {};
             return taken;
         }
     }
-    // Rounded up past the next huge page, so tables a little larger than
-    // the one just freed (a suffix array of n entries, then n + 2 distance
-    // values) still fit it. Pages never touched cost nothing.
-    const std::size_t capacity = (bytes / hugePage + 1) * hugePage;
-    void* p = nullptr;
-    if (posix_memalign(&p, hugePage, capacity) != 0) throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    // Advice only: a kernel without huge pages refuses it and the memory
-    // works as before.
-    if (pages == Pages::huge) madvise(p, capacity, MADV_HUGEPAGE);
-#endif
-    return {p, capacity, pages};
+    const std::size_t capacity = bytes + bigTable;
+    void* p = std::malloc(capacity);
+    if (!p) throw std::bad_alloc();
+    return {p, capacity};
 }
 
 void releaseLarge(Block block) noexcept
 {
     if (!block.data) return;
     LargeArrayCache* cache = innermost;
-    if (!cache || block.capacity < hugePage) {
+    if (!cache || block.capacity < bigTable) {
         std::free(block.data);
         return;
     }

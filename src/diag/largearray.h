@@ -3,33 +3,26 @@
 // Storage for the big per-block tables (suffix array, inverse-transform
 // rows, distance values), uninitialised.
 //
-// A table read at random from end to end can ask for transparent huge pages
-// (on Linux; elsewhere, or when the kernel declines, it is plain heap
-// memory): a 40 MiB table then costs 20 page faults instead of ten
-// thousand, and its random reads stop missing the TLB. Only the inverse
-// transform's rows ask. Fresh huge pages can cost more than they save: the
-// kernel may have to compact memory to find them, and a virtual machine
-// that returns free memory to its host must fetch them back; the suffix
-// sort, whose accesses are mostly near one another, measured slower with
-// them.
-//
 // Fresh memory is costly (the kernel clears every page on first touch), so
 // a thread may keep what it frees for its next tables: see LargeArrayCache.
+//
+// Transparent huge pages were tried for these tables and left out: they cut
+// page faults and TLB misses, but fresh huge pages cost more than they saved
+// on the virtual machines measured here (the host takes back free memory in
+// 2 MiB pieces and must supply them again), and the times swung by a third
+// from one run to the next.
 
 #include <cstddef>
 #include <cstdlib>
 #include <new>
 #include <type_traits>
 
-enum class Pages { ordinary, huge };
-
 namespace largearray_detail {
 struct Block {
     void* data;
     std::size_t capacity;  // bytes usable at data
-    Pages pages;
 };
-Block allocateLarge(std::size_t bytes, Pages pages);
+Block allocateLarge(std::size_t bytes);
 void releaseLarge(Block block) noexcept;
 }  // namespace largearray_detail
 
@@ -40,10 +33,7 @@ class LargeArray {
 
 public:
     LargeArray() = default;
-    explicit LargeArray(std::size_t count, Pages pages = Pages::ordinary)
-        : block_(largearray_detail::allocateLarge(count * sizeof(T), pages)), size_(count)
-    {
-    }
+    explicit LargeArray(std::size_t count) : block_(largearray_detail::allocateLarge(count * sizeof(T))), size_(count) {}
     ~LargeArray() { largearray_detail::releaseLarge(block_); }
     LargeArray(LargeArray&& other) noexcept : block_(other.block_), size_(other.size_)
     {
@@ -81,8 +71,7 @@ private:
 
 // While an object of this class lives, the large tables its thread frees are
 // kept (a few at most) and handed out again to the thread's next tables that
-// fit and ask for the same pages, instead of going back to the system;
-// they are released with it. A
+// fit, instead of going back to the system; they are released with it. A
 // worker that codes block after block holds one, so the second block's
 // tables cost no fresh pages. Objects nest; the innermost one is used.
 class LargeArrayCache {
@@ -95,7 +84,7 @@ public:
     static constexpr unsigned slots = 2;
 
 private:
-    friend largearray_detail::Block largearray_detail::allocateLarge(std::size_t, Pages);
+    friend largearray_detail::Block largearray_detail::allocateLarge(std::size_t);
     friend void largearray_detail::releaseLarge(largearray_detail::Block) noexcept;
 
     largearray_detail::Block kept_[slots] = {};

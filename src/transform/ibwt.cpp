@@ -147,7 +147,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         counts[c] = sum;
         sum += n;
     }
-    LargeArray<std::uint32_t> rows(scratch != nullptr ? 0 : size, Pages::huge);
+    LargeArray<std::uint32_t> rows(scratch != nullptr ? 0 : size);
     std::uint32_t* const row = scratch != nullptr ? scratch : rows.get();
     const auto pack = [&counts, bytes](unsigned i) {
         return static_cast<std::uint32_t>(counts[bytes[i]]++) << 8 | bytes[i];
