@@ -340,6 +340,51 @@ void ranksToPositions(unsigned* sa, unsigned n1, unsigned* scratch, const LmsPos
     });
 }
 
+// Names the LMS substrings in slots [lo, hi) of the n1 sorted ones at sa
+// (boundary flags marking the first of each run of equal ones; `first` is
+// the last boundary below lo): writes each name to reduced[rank of its
+// position], sets the bits of the boundaries in nameStarts and returns how
+// many boundaries there are.
+unsigned nameSlots(const unsigned* sa, unsigned lo, unsigned hi, unsigned n1, unsigned first, const LmsPositions& lms,
+                   std::uint64_t* nameStarts, unsigned* reduced)
+{
+    unsigned count = 0;
+    const unsigned prefetchDistance = 32;
+    for (unsigned i = lo; i < hi; ++i) {
+        if (i + prefetchDistance < hi) lms.prefetchRank(sa[i + prefetchDistance] & ~boundaryFlag);
+        const unsigned v = sa[i];
+        if (v & boundaryFlag) {
+            ++count;
+            first = i;
+            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
+        }
+        const bool unique = (v & boundaryFlag) && (i + 1 == n1 || (sa[i + 1] & boundaryFlag));
+        reduced[lms.rank(v & ~boundaryFlag)] = (first << 1) | (unique ? 1u : 0u);
+    }
+    return count;
+}
+
+// Turns the ranks in sa[0, n1) into the LMS positions of those ranks,
+// through the n1 slots at `scratch`, and fills sa[n1, n) with `fill`; in
+// pieces on the helper's threads when it runs.
+template <unsigned fill, unsigned prefetchDistance>
+void ranksToPositionsFilling(unsigned* sa, unsigned n, unsigned n1, unsigned* scratch, const LmsPositions& lms,
+                             PassHelper& helper)
+{
+    if (helper.running()) {
+        ranksToPositions(sa, n1, scratch, lms, helper);
+        helper.inPieces(n - n1, [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, fill); });
+        return;
+    }
+    unsigned k = 0;
+    lms.forEach<unsigned>([scratch, &k](unsigned p) { scratch[k++] = p; });
+    for (unsigned i = 0; i < n1; ++i) {
+        if (i + prefetchDistance < n1) __builtin_prefetch(scratch + sa[i + prefetchDistance]);
+        sa[i] = scratch[sa[i]];
+    }
+    std::fill(sa + n1, sa + n, fill);
+}
+
 // After the first scans of a text of n symbols and n1 LMS positions: moves
 // the LMS positions, in their order, to sa[0, n1), writes their names (see
 // below) in text order to sa[n - n1, n), sets the ranks of the names in
@@ -366,22 +411,7 @@ unsigned gatherNames(unsigned* sa, unsigned n, unsigned n1, const LmsPositions& 
 
     // Each name goes straight to its place in text order in the top n1
     // slots, which n1 <= n / 2 keeps clear of the order being read.
-    unsigned* const reduced = sa + (n - n1);
-    unsigned names = 0;
-    unsigned first = 0;
-    const unsigned prefetchDistance = 32;
-    for (unsigned i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) lms.prefetchRank(sa[i + prefetchDistance] & ~boundaryFlag);
-        const unsigned v = sa[i];
-        if (v & boundaryFlag) {
-            ++names;
-            first = i;
-            nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
-        }
-        const bool unique = (v & boundaryFlag) && (i + 1 == n1 || (sa[i + 1] & boundaryFlag));
-        reduced[lms.rank(v & ~boundaryFlag)] = (first << 1) | (unique ? 1u : 0u);
-    }
-    return names;
+    return nameSlots(sa, 0, n1, n1, 0, lms, nameStarts, sa + (n - n1));
 }
 
 // gatherNames() in pieces on two threads; the same result.
@@ -440,21 +470,7 @@ unsigned gatherNamesInPieces(unsigned* sa, unsigned n, unsigned n1, const LmsPos
     unsigned names[pieces] = {};
     helper.run(pieces, [sa, n1, reduced, &lms, nameStarts, &names, &firstBelow](unsigned k) {
         const unsigned lo = PassHelper::pieceStart(n1, k), hi = PassHelper::pieceEnd(n1, k);
-        unsigned first = firstBelow[k];
-        unsigned count = 0;
-        const unsigned prefetchDistance = 32;
-        for (unsigned i = lo; i < hi; ++i) {
-            if (i + prefetchDistance < hi) lms.prefetchRank(sa[i + prefetchDistance] & ~boundaryFlag);
-            const unsigned v = sa[i];
-            if (v & boundaryFlag) {
-                ++count;
-                first = i;
-                nameStarts[i / 64] |= std::uint64_t(1) << (i % 64);
-            }
-            const bool unique = (v & boundaryFlag) && (i + 1 == n1 || (sa[i + 1] & boundaryFlag));
-            reduced[lms.rank(v & ~boundaryFlag)] = (first << 1) | (unique ? 1u : 0u);
-        }
-        names[k] = count;
+        names[k] = nameSlots(sa, lo, hi, n1, firstBelow[k], lms, nameStarts, reduced);
     });
     unsigned total = 0;
     for (unsigned k = 0; k < pieces; ++k) total += names[k];
@@ -780,20 +796,7 @@ void ReducedSorter::induceAndNameS()
 void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 {
     unsigned* const sa = sa_;
-    unsigned* const position = sa + (n_ - n1);
-    if (helper_.running()) {
-        ranksToPositions(sa, n1, position, lms, helper_);
-        helper_.inPieces(n_ - n1,
-                         [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, emptySlot); });
-    } else {
-        unsigned k = 0;
-        lms.forEach<unsigned>([position, &k](unsigned p) { position[k++] = p; });
-        for (unsigned i = 0; i < n1; ++i) {
-            if (i + prefetchDistance < n1) __builtin_prefetch(position + sa[i + prefetchDistance]);
-            sa[i] = position[sa[i]];
-        }
-        std::fill(sa + n1, sa + n_, emptySlot);
-    }
+    ranksToPositionsFilling<emptySlot, prefetchDistance>(sa, n_, n1, sa + (n_ - n1), lms, helper_);
 
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
@@ -929,18 +932,7 @@ void ByteSorter::placeLmsSuffixes()
     // Ranks to positions, then each to the end of its bucket; the LMS suffix
     // of rank i belongs at slot i or above, so going from the greatest down
     // never overwrites one not yet moved.
-    if (helper_.running()) {
-        ranksToPositions(sa, n1, reduced, lms, helper_);
-        helper_.inPieces(n_ - n1, [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, 0u); });
-    } else {
-        unsigned k = 0;
-        lms.forEach<unsigned>([reduced, &k](unsigned p) { reduced[k++] = p; });
-        for (unsigned i = 0; i < n1; ++i) {
-            if (i + prefetchDistance < n1) __builtin_prefetch(reduced + sa[i + prefetchDistance]);
-            sa[i] = reduced[sa[i]];
-        }
-        std::fill(sa + n1, sa + n_, 0u);
-    }
+    ranksToPositionsFilling<0u, prefetchDistance>(sa, n_, n1, reduced, lms, helper_);
     tails(tail);
     for (unsigned i = n1; i-- > 0;) {
         if (i >= prefetchDistance) __builtin_prefetch(t + sa[i - prefetchDistance]);
