@@ -12,7 +12,6 @@
 
 #include <cassert>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace {
@@ -160,7 +159,6 @@ void encodeBlock(const BlockSettings& settings, char* data, unsigned size, std::
     payload.insert(payload.end(), data, data + inPlace);
     payload.insert(payload.end(), tail.begin(), tail.end());
 }
-
 
 namespace {
 

@@ -182,7 +182,7 @@ unsigned long long compressStream(ByteSource& in, unsigned inputSize, ByteSink& 
     };
     auto put = [&](PackJob& job) {
         out.write(job.header, blockHeaderSize);
-        out.write(reinterpret_cast<const unsigned char*>(job.data.get()), job.inData);
+        out.write(job.data.get(), job.inData);
         out.write(job.tail.data(), job.tail.size());
         written += blockHeaderSize + job.inData + job.tail.size();
     };

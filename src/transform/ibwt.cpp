@@ -153,8 +153,8 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
         return static_cast<std::uint32_t>(counts[bytes[i]]++) << 8 | bytes[i];
     };
     // Row i is written after byte i is read. When `in` is the top quarter of
-    // the rows' memory, row i covers bytes 4i to 4i + 3, which are bytes
-    // 4i - 3 * size on of `in`: at most i, so already read.
+    // the rows' memory, row i covers the bytes of `in` from 4i - 3 * size to
+    // 4i + 3 - 3 * size, none beyond byte i, so all of them already read.
     const std::uint32_t primaryRow = pack(primary);  // first in its bucket, as in ibwtPlain
     for (unsigned i = 0; i < primary; ++i) row[i] = pack(i);
     row[primary] = primaryRow;
