@@ -15,6 +15,10 @@
 #include <type_traits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Population count without a library call: portable builds have no popcnt
@@ -26,6 +30,75 @@ inline unsigned popcount64(std::uint64_t x)
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
     return static_cast<unsigned>((x * 0x0101010101010101u) >> 56);
 }
+
+// Bit k of `less` / `equal`: t[p] < t[p + 1] / t[p] == t[p + 1] for
+// p = base + k, for k < 63 and p + 1 < n; the other bits are 0.
+template <class SymbolT>
+inline void compareNeighboursPlainly(const SymbolT* t, std::size_t n, std::size_t base, std::uint64_t& less,
+                                     std::uint64_t& equal)
+{
+    less = equal = 0;
+    const std::size_t end = std::min<std::size_t>(base + 63, n - 1);
+    for (std::size_t p = base; p < end; ++p) {
+        less |= std::uint64_t(t[p] < t[p + 1]) << (p - base);
+        equal |= std::uint64_t(t[p] == t[p + 1]) << (p - base);
+    }
+}
+
+template <class SymbolT>
+inline void compareNeighbours(const SymbolT* t, std::size_t n, std::size_t base, std::uint64_t& less,
+                              std::uint64_t& equal)
+{
+    compareNeighboursPlainly(t, n, base, less, equal);
+}
+
+#if defined(__SSE2__)
+// Bytes sixteen at a time wherever the word and the byte after it lie in
+// the text.
+inline void compareNeighbours(const unsigned char* t, std::size_t n, std::size_t base, std::uint64_t& less,
+                              std::uint64_t& equal)
+{
+    if (base + 65 > n) {
+        compareNeighboursPlainly(t, n, base, less, equal);
+        return;
+    }
+    // Unsigned order through the signed compare: flip the top bits.
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    less = equal = 0;
+    for (unsigned k = 0; k < 64; k += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k + 1));
+        const __m128i lt = _mm_cmplt_epi8(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip));
+        less |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(lt))) << k;
+        equal |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << k;
+    }
+    const std::uint64_t mask = ~(std::uint64_t(1) << 63);
+    less &= mask;
+    equal &= mask;
+}
+
+// Names four at a time, the same way.
+inline void compareNeighbours(const unsigned* t, std::size_t n, std::size_t base, std::uint64_t& less,
+                              std::uint64_t& equal)
+{
+    if (base + 65 > n) {
+        compareNeighboursPlainly(t, n, base, less, equal);
+        return;
+    }
+    const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    less = equal = 0;
+    for (unsigned k = 0; k < 64; k += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k + 1));
+        const __m128i lt = _mm_cmplt_epi32(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip));
+        less |= std::uint64_t(static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(lt)))) << k;
+        equal |= std::uint64_t(static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, b))))) << k;
+    }
+    const std::uint64_t mask = ~(std::uint64_t(1) << 63);
+    less &= mask;
+    equal &= mask;
+}
+#endif
 
 // Suffix i of a text is S-type when it is less than suffix i + 1 and L-type
 // otherwise; the last suffix is L-type because the end of the text follows it
@@ -54,20 +127,33 @@ public:
     template <class SymbolT, class IndexT>
     void findIn(const SymbolT* t, IndexT n, std::size_t wordBegin, std::size_t wordEnd, std::uint64_t nextIsS)
     {
-        // Word by word from the end, so that the inner loop has a fixed
-        // base and no end-of-word test.
+        // Word by word from the end. Within a word, the comparisons of
+        // neighbours come as bit masks without a chain between positions;
+        // the types then follow from them in six doubling steps: suffix p
+        // is S-type when t[p] < t[p + 1], or when they are equal and
+        // suffix p + 1 is S-type, so a run of equal symbols takes the type
+        // at its right end.
+        const std::uint64_t top = std::uint64_t(1) << 63;
         for (std::size_t w = wordEnd; w-- > wordBegin;) {
             const std::size_t base = 64 * w;
-            const std::size_t top = std::min<std::size_t>(base + 63, n - 1);
-            const std::size_t bottom = std::max<std::size_t>(base, 1);
-            std::uint64_t word = 0;
-            for (std::size_t q = top; q >= bottom; --q) {
-                // Type of suffix q - 1 from its symbol, the next one and the
-                // type of suffix q; q is LMS when that changes from L to S.
-                const SymbolT a = t[q - 1], b = t[q];
-                const std::uint64_t isS = (a < b) | ((a == b) & nextIsS);
-                word |= (nextIsS & ~isS) << (q - base);
-                nextIsS = isS;
+            std::uint64_t less, equal;
+            compareNeighbours(t, std::size_t(n), base, less, equal);
+            // Bit 63 is the given type; the end of the text compares as
+            // neither, so the last suffix and those past it are L-type.
+            std::uint64_t g = (less & ~top) | (nextIsS << 63);
+            std::uint64_t p = equal & ~top;
+            for (unsigned d = 1; d < 64; d *= 2) {
+                g |= p & (g >> d);
+                p &= p >> d;
+            }
+            // LMS: S-type with an L-type suffix before it; for bit 0 the
+            // suffix before is the previous word's top one.
+            std::uint64_t word = g & ~(g << 1) & ~std::uint64_t(1);
+            nextIsS = 0;
+            if (base > 0) {
+                const SymbolT a = t[base - 1], b = t[base];
+                nextIsS = (a < b) | ((a == b) & g & 1);
+                word |= g & 1 & ~nextIsS;
             }
             words_[w] = word;
         }
@@ -129,11 +215,66 @@ private:
 
 // Starts loading the text before the suffix in slot i, if there is one;
 // `mask` strips flag bits from the slot value.
+// The address is formed as an integer and never dereferenced (a prefetch
+// does not fault), so an empty slot costs no branch: a guard here is
+// mispredicted about once in ten slots.
 template <class SymbolT>
 inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned n, unsigned i, unsigned mask = ~0u)
 {
+    (void)n;
     const unsigned j = (sa[i] & mask) - 1;
-    if (j < n) __builtin_prefetch(t + j);
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(t) + std::uintptr_t(j) * sizeof(SymbolT)));
+}
+
+// The inducing scans prefetch a fixed distance ahead. These run step(i)
+// over slots [lo, hi), up or down, with fetch(k) for the slot k that far
+// ahead wherever it lies below `limit` (or at or above 0): two loops, so
+// that the step has no bounds test for the prefetch.
+template <unsigned distance, class Fetch, class Step>
+inline void scanUp(unsigned lo, unsigned hi, unsigned limit, Fetch fetch, Step step)
+{
+    const unsigned split = limit > distance ? std::min(hi, std::max(lo, limit - distance)) : lo;
+    unsigned i = lo;
+    for (; i < split; ++i) {
+        fetch(i + distance);
+        step(i);
+    }
+    for (; i < hi; ++i) step(i);
+}
+
+template <unsigned distance, class Fetch, class Step>
+inline void scanDown(unsigned hi, unsigned lo, Fetch fetch, Step step)
+{
+    const unsigned split = std::max(lo, std::min(hi, distance));
+    unsigned i = hi;
+    while (i > split) {
+        --i;
+        fetch(i - distance);
+        step(i);
+    }
+    while (i > lo) step(--i);
+}
+
+// out[i] = the low byte of in[i] for i < n; sixteen at a time where the
+// vector instructions every x86-64 has are there (g++ -O2 leaves the plain
+// loop scalar).
+inline void lowBytes(const unsigned* in, unsigned n, unsigned char* out)
+{
+    unsigned i = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi32(0xFF);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i* const v = reinterpret_cast<const __m128i*>(in + i);
+        // Masked to 0-255, the signed saturating packs keep every value.
+        const __m128i a = _mm_and_si128(_mm_loadu_si128(v), low);
+        const __m128i b = _mm_and_si128(_mm_loadu_si128(v + 1), low);
+        const __m128i c = _mm_and_si128(_mm_loadu_si128(v + 2), low);
+        const __m128i d = _mm_and_si128(_mm_loadu_si128(v + 3), low);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+    }
+#endif
+    for (; i < n; ++i) out[i] = static_cast<unsigned char>(in[i]);
 }
 
 // Calls f(r) for every set bit r < n of the bit set at `words`, ascending.
@@ -667,16 +808,16 @@ void ReducedSorter::induceL()
     setHeads();
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
     sa[pushHead(t[n - 1])] = n - 1;
-    for (unsigned i = 0; i < n; ++i) {
-        if (n - i > prefetchDistance) prefetchText(t, sa, n, i + prefetchDistance);
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
+    scanUp<prefetchDistance>(0, n, n, fetch, [t, sa, n, bucket](unsigned i) {
         const unsigned j = sa[i] - 1;
-        if (j >= n) continue;
+        if (j >= n) return;
         // Slots hold only L-type and LMS suffixes here. Before an LMS
         // position the symbol is greater; before an L-type suffix an equal
         // or greater symbol makes an L-type suffix.
         const unsigned c = t[j];
         if (c >= t[j + 1]) sa[isUnique(c) ? bucketOf(c) : bucket[bucketOf(c)]++] = j;
-    }
+    });
 }
 
 void ReducedSorter::induceS()
@@ -686,10 +827,10 @@ void ReducedSorter::induceS()
     const unsigned n = n_;
     unsigned* const bucket = bucket_;
     setTails();
-    for (unsigned i = n; i-- > 0;) {
-        if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
+    scanDown<prefetchDistance>(n, 0, fetch, [t, sa, n, bucket](unsigned i) {
         const unsigned j = sa[i] - 1;
-        if (j >= n) continue;
+        if (j >= n) return;
         const unsigned c = t[j];
         const unsigned next = t[j + 1];
         // Suffix j is S-type when its symbol is less than the next one, or
@@ -700,11 +841,11 @@ void ReducedSorter::induceS()
         if (isUnique(c)) {
             // Unique names are never equal to their neighbour.
             if (c < next) sa[bucketOf(c)] = j;
-            continue;
+            return;
         }
         unsigned& tail = bucket[bucketOf(c)];
         if (c < next || (c == next && i >= tail)) sa[--tail] = j;
-    }
+    });
 }
 
 void ReducedSorter::clearGroups()
@@ -741,15 +882,15 @@ void ReducedSorter::induceAndNameL()
     };
     // The end of the text is the least suffix and its own group.
     place(t[n - 1], n - 1);
-    for (unsigned i = 0; i < n; ++i) {
-        if (n - i > prefetchDistance) prefetchText(t, sa, n, i + prefetchDistance, positionMask);
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
+    scanUp<prefetchDistance>(0, n, n, fetch, [&](unsigned i) {
         const unsigned v = sa[i];
         group += v >> 31;
         const unsigned j = (v & positionMask) - 1;
-        if (j >= n) continue;
+        if (j >= n) return;
         const unsigned c = t[j];
         if (c >= t[j + 1]) place(c, j);
-    }
+    });
 }
 
 void ReducedSorter::induceAndNameS()
@@ -762,8 +903,8 @@ void ReducedSorter::induceAndNameS()
     clearGroups();
     unsigned group = 1;
     unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
-    for (unsigned i = n; i-- > 0;) {
-        if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance, positionMask);
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
+    scanDown<prefetchDistance>(n, 0, fetch, [&](unsigned i) {
         const unsigned v = sa[i];
         const unsigned s = v & positionMask;
         const unsigned next = t[s];
@@ -778,7 +919,7 @@ void ReducedSorter::induceAndNameS()
             group += leftBoundary;
             leftBoundary = v >> 31;
         }
-        if (s == 0) continue;
+        if (s == 0) return;
         const unsigned c = t[s - 1];
         if (c < next || (c == next && sType)) {
             const unsigned value = (s - 1) | (s > 1 && t[s - 2] > c ? lmsFlag : 0u);
@@ -790,7 +931,7 @@ void ReducedSorter::induceAndNameS()
                 entry[1] = group;
             }
         }
-    }
+    });
 }
 
 void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
@@ -955,13 +1096,13 @@ void ByteSorter::induceAndNameL()
     last[t[n - 1]] = group;
     sa[head[t[n - 1]]++] = (n - 1) | flag;
     // Bucket by bucket: the suffix in a slot of bucket b starts with b.
-    for (unsigned b = 0, i = 0; b < 256; ++b) {
-        for (const unsigned end = i + counts_[b]; i < end; ++i) {
-            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance, position);
-            const unsigned v = sa[i];
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, position); };
+    for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) {
+            const unsigned v = sa[k];
             group += v >> 31;
             const unsigned j = (v & position) - 1;
-            if (j >= n) continue;
+            if (j >= n) return;
             // Slots hold L-type and LMS suffixes only; see
             // ReducedSorter::induceL.
             const unsigned char c = t[j];
@@ -969,7 +1110,7 @@ void ByteSorter::induceAndNameL()
                 sa[head[c]++] = j | (last[c] != group ? flag : 0u);
                 last[c] = group;
             }
-        }
+        });
     }
 }
 
@@ -986,13 +1127,13 @@ void ByteSorter::induceAndNameS()
     // slot knows: an L-type slot from its flag, an S-type slot always, since
     // an L-type or another bucket's suffix is its left neighbour then.
     unsigned leftBoundary = 1;
-    for (unsigned b = 256, i = n_; b-- > 0;) {
-        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
-            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance, position);
-            const unsigned v = sa[i];
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, position); };
+    for (unsigned b = 256, i = n_; b-- > 0; i -= counts_[b]) {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) {
+            const unsigned v = sa[k];
             const unsigned s = v & position;
             // The S-type part of a bucket is what this scan has filled of it.
-            const bool sType = i >= tail[b];
+            const bool sType = k >= tail[b];
             if (sType) {
                 group += v >> 31;
                 leftBoundary = 1;
@@ -1000,7 +1141,7 @@ void ByteSorter::induceAndNameS()
                 group += leftBoundary;
                 leftBoundary = v >> 31;
             }
-            if (s == 0) continue;
+            if (s == 0) return;
             const unsigned char c = t[s - 1];
             if (c < b || (c == b && sType)) {
                 // Suffix s - 1 is S-type; LMS when the symbol before is
@@ -1009,8 +1150,7 @@ void ByteSorter::induceAndNameS()
                 sa[--tail[c]] = (s - 1) | lms | (last[c] != group ? flag : 0u);
                 last[c] = group;
             }
-        }
-        ++i;
+        });
     }
 }
 
@@ -1054,48 +1194,44 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     unsigned bound[256];
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
-    for (unsigned b = 0, i = 0; b < 256; ++b) {
-        for (const unsigned end = i + counts_[b]; i < end; ++i) {
-            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance);
-            const unsigned j = sa[i] - 1;
-            if (j >= n) continue;  // empty, suffix 0, or done
+    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
+    for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) {
+            const unsigned j = sa[k] - 1;
+            if (j >= n) return;  // empty, suffix 0, or done
             const unsigned char c = t[j];
             // An S-type suffix j is left for the S-type scan to place and
             // name.
             if (c >= b) {
                 sa[bound[c]++] = j;
-                sa[i] = flag | c;
+                sa[k] = flag | c;
             }
-        }
+        });
     }
     tails(bound);
     unsigned primary = 0;
-    for (unsigned b = 256, i = n; b-- > 0;) {
-        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
-            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
-            const unsigned s = sa[i];
-            if (s & flag) continue;
+    for (unsigned b = 256, i = n; b-- > 0; i -= counts_[b]) {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) {
+            const unsigned s = sa[k];
+            if (s & flag) return;
             // No slot is empty by now, so 0 is suffix 0.
             if (s == 0) {
-                primary = i;
-                continue;
+                primary = k;
+                return;
             }
             const unsigned char c = t[s - 1];
             // Suffix s is S-type or an L-type one whose predecessor is
             // S-type: the predecessor is S-type unless it is greater.
             if (c <= b) sa[--bound[c]] = s - 1;
-            sa[i] = flag | c;
-        }
-        ++i;
+            sa[k] = flag | c;
+        });
     }
     // Suffix 0 has no predecessor; the last byte stands in for it.
     const unsigned char last = t[n - 1];
     if (helper_.running()) {
-        helper_.inPieces(n, [sa, out](unsigned lo, unsigned hi) {
-            for (unsigned i = lo; i < hi; ++i) out[i] = static_cast<unsigned char>(sa[i]);
-        });
+        helper_.inPieces(n, [sa, out](unsigned lo, unsigned hi) { lowBytes(sa + lo, hi - lo, out + lo); });
     } else {
-        for (unsigned i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(sa[i]);
+        lowBytes(sa, n, out);
     }
     out[primary] = last;
     return primary;
