@@ -45,60 +45,50 @@ inline void compareNeighboursPlainly(const SymbolT* t, std::size_t n, std::size_
     }
 }
 
+#if defined(__SSE2__)
+// Masks of t[p] < t[p + 1] and t[p] == t[p + 1] over one vector, one bit
+// per lane: unsigned order through the signed compares, top bits flipped.
+inline void compareLanes(__m128i a, __m128i b, const unsigned char*, unsigned& less, unsigned& equal)
+{
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    less = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip))));
+    equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+}
+inline void compareLanes(__m128i a, __m128i b, const unsigned*, unsigned& less, unsigned& equal)
+{
+    const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    const __m128i lt = _mm_cmplt_epi32(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip));
+    less = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(lt)));
+    equal = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, b))));
+}
+#endif
+
+// compareNeighboursPlainly(), a vector at a time wherever the word and the
+// symbol after it lie in the text.
 template <class SymbolT>
 inline void compareNeighbours(const SymbolT* t, std::size_t n, std::size_t base, std::uint64_t& less,
                               std::uint64_t& equal)
 {
+#if defined(__SSE2__)
+    if (base + 65 <= n) {
+        constexpr unsigned lanes = 16 / sizeof(SymbolT);
+        less = equal = 0;
+        for (unsigned k = 0; k < 64; k += lanes) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k + 1));
+            unsigned lt, eq;
+            compareLanes(a, b, t, lt, eq);
+            less |= std::uint64_t(lt) << k;
+            equal |= std::uint64_t(eq) << k;
+        }
+        const std::uint64_t mask = ~(std::uint64_t(1) << 63);
+        less &= mask;
+        equal &= mask;
+        return;
+    }
+#endif
     compareNeighboursPlainly(t, n, base, less, equal);
 }
-
-#if defined(__SSE2__)
-// Bytes sixteen at a time wherever the word and the byte after it lie in
-// the text.
-inline void compareNeighbours(const unsigned char* t, std::size_t n, std::size_t base, std::uint64_t& less,
-                              std::uint64_t& equal)
-{
-    if (base + 65 > n) {
-        compareNeighboursPlainly(t, n, base, less, equal);
-        return;
-    }
-    // Unsigned order through the signed compare: flip the top bits.
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-    less = equal = 0;
-    for (unsigned k = 0; k < 64; k += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k + 1));
-        const __m128i lt = _mm_cmplt_epi8(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip));
-        less |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(lt))) << k;
-        equal |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << k;
-    }
-    const std::uint64_t mask = ~(std::uint64_t(1) << 63);
-    less &= mask;
-    equal &= mask;
-}
-
-// Names four at a time, the same way.
-inline void compareNeighbours(const unsigned* t, std::size_t n, std::size_t base, std::uint64_t& less,
-                              std::uint64_t& equal)
-{
-    if (base + 65 > n) {
-        compareNeighboursPlainly(t, n, base, less, equal);
-        return;
-    }
-    const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
-    less = equal = 0;
-    for (unsigned k = 0; k < 64; k += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + base + k + 1));
-        const __m128i lt = _mm_cmplt_epi32(_mm_xor_si128(a, flip), _mm_xor_si128(b, flip));
-        less |= std::uint64_t(static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(lt)))) << k;
-        equal |= std::uint64_t(static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, b))))) << k;
-    }
-    const std::uint64_t mask = ~(std::uint64_t(1) << 63);
-    less &= mask;
-    equal &= mask;
-}
-#endif
 
 // Suffix i of a text is S-type when it is less than suffix i + 1 and L-type
 // otherwise; the last suffix is L-type because the end of the text follows it
