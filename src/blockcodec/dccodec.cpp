@@ -88,7 +88,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
         ++k;
     };
     unsigned produced = 0;
-    auto run = [&](unsigned value) { produced = idc.decodeInto(value); };
+    auto run = [&](unsigned value) __attribute__((always_inline)) { produced = idc.decodeInto(value); };
 
     std::unique_ptr<ValuePipe> pipe;
     if (threads > 1 && count > ValuePipe::batch) {

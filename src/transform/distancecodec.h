@@ -751,7 +751,7 @@ public:
     // a run). Returns the end of the run, the start of the next one; the
     // block is complete once it reaches the block length. Throws as
     // decode() does.
-    Count decodeInto(Count distance)
+    __attribute__((always_inline)) Count decodeInto(Count distance)
     {
         const Count from = at_;
         Count length;
@@ -770,7 +770,7 @@ private:
     // next run, and at_ moved to the next run (left as it is after the
     // last one). Inline, so that decode() and decodeInto() each get the
     // whole step.
-    Symbol step(Count distance, Count& length);
+    __attribute__((always_inline)) inline Symbol step(Count distance, Count& length);
 
     // n copies of `symbol` from p on. Runs after a BWT are mostly a few
     // symbols long, too short to be worth a library call.
@@ -839,7 +839,21 @@ private:
     // The d-th (from 1) position at or after `from` that is not known. The
     // caller guarantees d <= n - from; as at most capacity_ positions are
     // known, the answer lies below n + capacity_, inside the padded bitmap.
-    std::size_t nthFree(std::size_t from, Count d) const;
+    // The common case, an answer in the word of `from`, is inline; the
+    // rest goes to nthFreeAfter().
+    std::size_t nthFree(std::size_t from, Count d) const
+    {
+        assert(d >= 1);
+        const std::size_t w = from / 64;
+        const std::uint64_t open = ~bits_[w] & (~std::uint64_t(0) << (from % 64));
+        const std::uint64_t prefix = Bits::bytePrefixCounts(open);
+        const Count inWord = static_cast<Count>(prefix >> 56);
+        if (d <= inWord) return 64 * w + Bits::select(open, prefix, static_cast<unsigned>(d - 1));
+        return nthFreeAfter(w, d - inWord);
+    }
+
+    // The d-th free position after word w.
+    __attribute__((noinline)) std::size_t nthFreeAfter(std::size_t w, Count d) const;
 
     Count capacity_;
     Count size_ = 0;
@@ -871,33 +885,24 @@ void BitmapDistanceDecoder<Symbol, Count>::start(Count size, Symbol* symbolStore
 }
 
 template <typename Symbol, typename Count>
-std::size_t BitmapDistanceDecoder<Symbol, Count>::nthFree(std::size_t from, Count d) const
+std::size_t BitmapDistanceDecoder<Symbol, Count>::nthFreeAfter(std::size_t w, Count d) const
 {
-    assert(d >= 1);
-    std::size_t w = from / 64;
-    std::uint64_t open = ~bits_[w] & (~std::uint64_t(0) << (from % 64));
-    std::uint64_t prefix = Bits::bytePrefixCounts(open);
-    Count inWord = static_cast<Count>(prefix >> 56);
-    if (d > inWord) {
-        d -= inWord;
-        for (;;) {
-            ++w;
-            if (w % groupWords == 0) {
-                // Whole groups first, then the words of the one it ends in.
-                std::size_t g = w / groupWords;
-                for (Count f; d > (f = 64 * groupWords - groupCount_[g]); ++g) d -= f;
-                w = g * groupWords;
-                for (Count f; d > (f = 64 - wordCount_[w]); ++w) d -= f;
-                break;
-            }
-            const Count f = 64 - wordCount_[w];
-            if (d <= f) break;
-            d -= f;
+    for (;;) {
+        ++w;
+        if (w % groupWords == 0) {
+            // Whole groups first, then the words of the one it ends in.
+            std::size_t g = w / groupWords;
+            for (Count f; d > (f = 64 * groupWords - groupCount_[g]); ++g) d -= f;
+            w = g * groupWords;
+            for (Count f; d > (f = 64 - wordCount_[w]); ++w) d -= f;
+            break;
         }
-        open = ~bits_[w];
-        prefix = Bits::bytePrefixCounts(open);
+        const Count f = 64 - wordCount_[w];
+        if (d <= f) break;
+        d -= f;
     }
-    return 64 * w + Bits::select(open, prefix, static_cast<unsigned>(d - 1));
+    const std::uint64_t open = ~bits_[w];
+    return 64 * w + Bits::select(open, Bits::bytePrefixCounts(open), static_cast<unsigned>(d - 1));
 }
 
 template <typename Symbol, typename Count>

@@ -55,7 +55,9 @@ std::string randomBlock(std::mt19937& rng, std::size_t size, unsigned alphabet)
     return s;
 }
 
-const unsigned startCounts[] = {1, 2, 3, 5, 16, 17, 100, 1024};
+// Around the 24 walks kept in flight as well: fewer, as many, one more, two
+// rounds of them.
+const unsigned startCounts[] = {1, 2, 3, 5, 16, 17, 23, 24, 25, 49, 100, 1024};
 
 // Transforms the block and checks that every way back restores it.
 void checkRestores(const std::string& block)
@@ -81,6 +83,24 @@ TEST(IbwtChains, RestoresSmallAndEdgeBlocks)
         checkRestores(s);
     std::mt19937 rng(5);
     for (std::size_t size = 1; size <= 300; ++size) checkRestores(randomBlock(rng, size, size % 3 == 0 ? 256 : 3));
+}
+
+// The walks run in batches that stop where a chunk of output (1 KiB) fills
+// up or a piece ends; blocks of about a chunk per start make both happen in
+// the same batches, and at every offset in a chunk.
+TEST(IbwtChains, RestoresBlocksWhosePiecesEndNearChunkEdges)
+{
+    std::mt19937 rng(7);
+    for (unsigned starts : {1u, 24u, 25u, 49u})
+        for (int delta : {-1, 0, 1, 517}) {
+            const std::size_t size = std::size_t(starts) * 1024 + static_cast<std::size_t>(1024 + delta);
+            const std::string block = randomBlock(rng, size, 4);
+            std::string transformed = block;
+            const unsigned primary = bwt<char, unsigned>(&transformed[0], static_cast<unsigned>(size));
+            for (unsigned threads : {1u, 2u})
+                ASSERT_EQ(chains(transformed, primary, starts, threads), block)
+                    << size << " bytes, " << starts << " starts, " << threads << " threads";
+        }
 }
 
 TEST(IbwtChains, RestoresLongAndRepetitiveBlocks)
