@@ -216,6 +216,10 @@ inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned n, unsig
     __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(t) + std::uintptr_t(j) * sizeof(SymbolT)));
 }
 
+// A scan's step is called from two loops, and g++ would rather call the
+// larger ones than copy them.
+#define VARN_INLINE __attribute__((always_inline))
+
 // The inducing scans prefetch a fixed distance ahead. These run step(i)
 // over slots [lo, hi), up or down, with fetch(k) for the slot k that far
 // ahead wherever it lies below `limit` (or at or above 0): two loops, so
@@ -799,7 +803,7 @@ void ReducedSorter::induceL()
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
     sa[pushHead(t[n - 1])] = n - 1;
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
-    scanUp<prefetchDistance>(0, n, n, fetch, [t, sa, n, bucket](unsigned i) {
+    scanUp<prefetchDistance>(0, n, n, fetch, [t, sa, n, bucket](unsigned i) VARN_INLINE {
         const unsigned j = sa[i] - 1;
         if (j >= n) return;
         // Slots hold only L-type and LMS suffixes here. Before an LMS
@@ -818,7 +822,7 @@ void ReducedSorter::induceS()
     unsigned* const bucket = bucket_;
     setTails();
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
-    scanDown<prefetchDistance>(n, 0, fetch, [t, sa, n, bucket](unsigned i) {
+    scanDown<prefetchDistance>(n, 0, fetch, [t, sa, n, bucket](unsigned i) VARN_INLINE {
         const unsigned j = sa[i] - 1;
         if (j >= n) return;
         const unsigned c = t[j];
@@ -873,7 +877,7 @@ void ReducedSorter::induceAndNameL()
     // The end of the text is the least suffix and its own group.
     place(t[n - 1], n - 1);
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
-    scanUp<prefetchDistance>(0, n, n, fetch, [&](unsigned i) {
+    scanUp<prefetchDistance>(0, n, n, fetch, [&](unsigned i) VARN_INLINE {
         const unsigned v = sa[i];
         group += v >> 31;
         const unsigned j = (v & positionMask) - 1;
@@ -894,7 +898,7 @@ void ReducedSorter::induceAndNameS()
     unsigned group = 1;
     unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
-    scanDown<prefetchDistance>(n, 0, fetch, [&](unsigned i) {
+    scanDown<prefetchDistance>(n, 0, fetch, [&](unsigned i) VARN_INLINE {
         const unsigned v = sa[i];
         const unsigned s = v & positionMask;
         const unsigned next = t[s];
@@ -1088,7 +1092,7 @@ void ByteSorter::induceAndNameL()
     // Bucket by bucket: the suffix in a slot of bucket b starts with b.
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, position); };
     for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_INLINE {
             const unsigned v = sa[k];
             group += v >> 31;
             const unsigned j = (v & position) - 1;
@@ -1119,7 +1123,7 @@ void ByteSorter::induceAndNameS()
     unsigned leftBoundary = 1;
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, position); };
     for (unsigned b = 256, i = n_; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_INLINE {
             const unsigned v = sa[k];
             const unsigned s = v & position;
             // The S-type part of a bucket is what this scan has filled of it.
@@ -1186,7 +1190,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     sa[bound[t[n - 1]]++] = n - 1;
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
     for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_INLINE {
             const unsigned j = sa[k] - 1;
             if (j >= n) return;  // empty, suffix 0, or done
             const unsigned char c = t[j];
@@ -1201,7 +1205,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     tails(bound);
     unsigned primary = 0;
     for (unsigned b = 256, i = n; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_INLINE {
             const unsigned s = sa[k];
             if (s & flag) return;
             // No slot is empty by now, so 0 is suffix 0.
