@@ -30,8 +30,11 @@ const DCBucket AACodecBaseForDC::dtab[AACodecBaseForDC::bucketCount] = {
 
 namespace {
 
-// Runs the transform goes over between two hand-overs to the coder.
+// Runs the transform goes over between two hand-overs to the coder, and
+// how many entries one waiting for its symbol's next run may hold back
+// (text has symbols that come back only far into the block).
 constexpr unsigned runsPerStep = 8192;
+constexpr unsigned lagLimit = 16 * runsPerStep;
 
 // Blocks below this size gain less from a second thread than starting one
 // costs.
@@ -73,7 +76,7 @@ bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream&
     try {
         feed.reset(new ValueFeed([&dc](ValueFeed& to) {
             for (;;) {
-                dc.advance(runsPerStep);
+                dc.advance(runsPerStep, lagLimit);
                 const bool last = dc.finished();
                 if (!to.publish({dc.ready(), dc.released(), last}) || last) return;
             }

@@ -154,6 +154,10 @@ public:
 
     void touch(unsigned symbol) { touchRank(symbol); }
 
+    // The symbol at place p (< 256) of the list: touched ones from the
+    // most recent on, then the untouched ones.
+    unsigned symbolAt(unsigned p) const { return list_[p]; }
+
     // touch() returning what newerThan() gave before it, for a symbol that
     // was touched before; for a new symbol the result is meaningless.
     unsigned touchRank(unsigned symbol)
@@ -317,8 +321,11 @@ void DistanceCoder<Symbol, Count, Ranks>::encode(const Symbol* begin, const Symb
 // (DistanceCoder stays the reference it is tested against). A run's entry
 // is final once the next run of its symbol is reached, or at once when the
 // run holds its symbol's last occurrences (a histogram taken first tells);
-// the header is final once every symbol of the block has been met. The
-// values are the same, in the same order. Byte symbols only.
+// the header is final once every symbol of the block has been met. A symbol
+// that comes back only much later would hold every later entry back, so its
+// entry is then settled by searching ahead for its next run and for the
+// symbols not seen since its last one. The values are the same, in the same
+// order. Byte symbols only.
 //
 // Use: start() on the thread that owns the object, then advance() until
 // finished(), possibly on another thread; after each advance() the entries
@@ -346,9 +353,11 @@ public:
     }
 
     // Goes over the next `runs` runs (fewer at the block's end). The first
-    // call also takes the histogram of the whole block. Allocates nothing,
-    // throws nothing.
-    void advance(Count runs);
+    // call also takes the histogram of the whole block. An entry that would
+    // keep more than `lagLimit` later entries from being final is settled by
+    // looking ahead for its symbol's next run. Allocates nothing, throws
+    // nothing.
+    void advance(Count runs, Count lagLimit = ~Count(0));
 
     bool finished() const { return histogramTaken_ && at_ == size_; }
 
@@ -388,7 +397,26 @@ private:
 
     void takeHistogram();
     void finishHeader();
-    void updateReady();
+    void updateReady(Count lagLimit);
+    void settleAhead(unsigned s);
+
+    // Whether `t` occurs in [at_, end). What a search finds stays valid
+    // until at_ passes it: the next position of t (ahead_), or that there
+    // is none before clearOf_. So each symbol's searches cover disjoint
+    // stretches, at most the block each.
+    bool occursBefore(unsigned t, Count end)
+    {
+        if (ahead_[t] != none && ahead_[t] >= at_) return ahead_[t] < end;
+        const Count from = std::max(at_, clearOf_[t]);
+        if (from >= end) return false;
+        const void* p = std::memchr(begin_ + from, static_cast<int>(t), end - from);
+        if (p == nullptr) {
+            clearOf_[t] = end;
+            return false;
+        }
+        ahead_[t] = static_cast<Count>(static_cast<const Symbol*>(p) - begin_);
+        return true;
+    }
 
     const Symbol* begin_ = nullptr;
     Count size_ = 0;
@@ -404,6 +432,8 @@ private:
     Count first_[alphabetSize] = {};    // first position, once met
     Count lastEnd_[alphabetSize] = {};  // last position of the pending run
     Count pending_[alphabetSize] = {};  // entry waiting for the next run, or none
+    Count ahead_[alphabetSize] = {};    // see occursBefore(), or none
+    Count clearOf_[alphabetSize] = {};  // see occursBefore()
     Count scanned_ = 0;                 // entries below this were looked at by updateReady()
     Count ready_ = 0;
     distancecoding::RecencyList ranks_{alphabetSize};
@@ -430,6 +460,7 @@ void ForwardDistanceCoder<Symbol, Count>::takeHistogram()
             ++distinct_;
         }
         pending_[s] = none;
+        ahead_[s] = none;
     }
     histogramTaken_ = true;
     if (distinct_ == 0) finishHeader();
@@ -454,13 +485,44 @@ void ForwardDistanceCoder<Symbol, Count>::finishHeader()
 }
 
 template <typename Symbol, typename Count>
-void ForwardDistanceCoder<Symbol, Count>::updateReady()
+void ForwardDistanceCoder<Symbol, Count>::settleAhead(unsigned s)
+{
+    // The distinct symbols between the pending run and the next run of s:
+    // those touched since s (all before at_), and the older or untouched
+    // ones that occur before the next run.
+    const bool found = occursBefore(s, size_);
+    assert(found && ahead_[s] >= at_);
+    (void)found;
+    const Count next = ahead_[s];
+    const unsigned rank = ranks_.newerThan(s);
+    Count between = rank;
+    for (unsigned p = rank + 1; p < alphabetSize; ++p) {
+        const unsigned t = ranks_.symbolAt(p);
+        if (left_[t] != 0 && occursBefore(t, next)) ++between;
+    }
+    values_.get()[pending_[s]] = (next - lastEnd_[s]) - between;
+    pending_[s] = none;
+}
+
+template <typename Symbol, typename Count>
+void ForwardDistanceCoder<Symbol, Count>::updateReady(Count lagLimit)
 {
     if (!headerFinal_) return;
     // Every entry below the oldest pending one is final; of those, the ones
     // after the last non-zero entry may turn out to be trailing zeros.
-    Count settled = next_;
-    for (unsigned s = 0; s < alphabetSize; ++s) settled = std::min(settled, pending_[s]);
+    Count settled;
+    for (;;) {
+        settled = next_;
+        unsigned oldest = 0;
+        for (unsigned s = 0; s < alphabetSize; ++s) {
+            if (pending_[s] < settled) {
+                settled = pending_[s];
+                oldest = s;
+            }
+        }
+        if (next_ - settled <= lagLimit) break;
+        settleAhead(oldest);
+    }
     const Count* values = values_.get();
     for (Count j = settled; j > scanned_; --j) {
         if (values[j - 1] != 0) {
@@ -472,7 +534,7 @@ void ForwardDistanceCoder<Symbol, Count>::updateReady()
 }
 
 template <typename Symbol, typename Count>
-void ForwardDistanceCoder<Symbol, Count>::advance(Count runs)
+void ForwardDistanceCoder<Symbol, Count>::advance(Count runs, Count lagLimit)
 {
     if (!histogramTaken_) takeHistogram();
     Count* values = values_.get();
@@ -481,14 +543,14 @@ void ForwardDistanceCoder<Symbol, Count>::advance(Count runs)
         const unsigned s = static_cast<Unsigned>(begin_[a]);
         const Count e = runEnd(a);
         const unsigned newer = ranks_.touchRank(s);
-        if (state_[s] == met) {
-            // The distinct symbols since the symbol's last run each have one
-            // known run start in between.
-            values[pending_[s]] = (a - lastEnd_[s]) - newer;
-        } else {
+        if (state_[s] != met) {
             state_[s] = met;
             first_[s] = a;
             if (++met_ == distinct_) finishHeader();
+        } else if (pending_[s] != none) {
+            // The distinct symbols since the symbol's last run each have one
+            // known run start in between. (Not pending: settled ahead.)
+            values[pending_[s]] = (a - lastEnd_[s]) - newer;
         }
         const Count entry = next_++;
         left_[s] -= e - a;
@@ -501,7 +563,7 @@ void ForwardDistanceCoder<Symbol, Count>::advance(Count runs)
         }
         at_ = e;
     }
-    updateReady();
+    updateReady(lagLimit);
 }
 
 // The first decoder, one table of (position, symbol) entries: the reference

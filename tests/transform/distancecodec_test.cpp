@@ -495,6 +495,7 @@ TEST(DistanceCoding, ForwardCoderGivesTheSameSequenceInOrder)
     // one met only at the end keeps the header open.
     rareEnds = "@" + randomBlock(rng, 20000, 4, 3) + "@";
     lateFirst = randomBlock(rng, 20000, 5, 6) + "!";
+    const std::size_t rareIndex = blocks.size() + 1;
     for (const std::string* b : {&all, &rareEnds, &lateFirst}) blocks.push_back(*b);
     for (int i = 0; i < 80; ++i)
         blocks.push_back(randomBlock(rng, 1 + rng() % (i < 60 ? 3000 : 60000), 1 + rng() % 256, 1 + rng() % 8));
@@ -502,15 +503,18 @@ TEST(DistanceCoding, ForwardCoderGivesTheSameSequenceInOrder)
 
     for (const std::string& block : blocks) {
         const std::vector<unsigned> expected = encodeBlock(block);
-        for (unsigned step : {1u, 7u, 8192u}) {
-            SCOPED_TRACE("block of " + std::to_string(block.size()) + ", steps of " + std::to_string(step));
+        // Steps of runs, and how far an entry may hold later ones back.
+        const std::pair<unsigned, unsigned> steps[] = {{1, ~0u}, {7, 3}, {64, 0}, {8192, 100}};
+        for (auto [step, lag] : steps) {
+            SCOPED_TRACE("block of " + std::to_string(block.size()) + ", steps of " + std::to_string(step) +
+                         ", lag " + std::to_string(lag));
             std::string work = block;
             ForwardDistanceCoder<char, unsigned> coder;
             coder.start(work.data(), work.data() + work.size());
-            unsigned ready = 0, released = 0, steps = 0;
+            unsigned ready = 0, released = 0, taken = 0, readyAtHalf = 0;
             do {
-                coder.advance(step);
-                ASSERT_LE(++steps, block.size() + 1) << "each step goes over at least one run";
+                coder.advance(step, lag);
+                ASSERT_LE(++taken, block.size() + 1) << "each step goes over at least one run";
                 ASSERT_GE(coder.ready(), ready);
                 ASSERT_GE(coder.released(), released);
                 ready = coder.ready();
@@ -518,10 +522,16 @@ TEST(DistanceCoding, ForwardCoderGivesTheSameSequenceInOrder)
                 ASSERT_LE(ready, expected.size());
                 ASSERT_LE(released, block.size());
                 ASSERT_TRUE(std::equal(coder.values(), coder.values() + ready, expected.begin()));
+                if (readyAtHalf == 0 && 2 * released >= block.size()) readyAtHalf = ready;
                 std::fill(work.begin(), work.begin() + released, '\x5a');
             } while (!coder.finished());
             EXPECT_EQ(released, block.size());
             EXPECT_EQ(std::vector<unsigned>(coder.values(), coder.values() + ready), expected);
+            // The first '@' comes back only at the end: settled ahead, it
+            // holds nothing back.
+            if (&block == &blocks[rareIndex] && lag != ~0u) {
+                EXPECT_GT(readyAtHalf, expected.size() / 3);
+            }
         }
     }
 }
