@@ -121,8 +121,14 @@ std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsign
         BorrowingOutBitStream bits(bitBufferWords(size), reinterpret_cast<unsigned char*>(data), size, &payload);
         bits.reset();
         stages::putWord(bits, primary);
-        stages::encodeDistances(data, size, bits, observer, times);
-        bits.flush();
+        // An observer's timing lines and dumps want the stages one after
+        // the other, so it gets the one-thread path.
+        const bool overlapped =
+            threads > 1 && observer == nullptr && stages::encodeDistancesOverlapped(data, size, bits);
+        if (!overlapped) {
+            stages::encodeDistances(data, size, bits, observer, times);
+            bits.flush();
+        }
         inPlace = bits.borrowedBytes();
     } else {
         // Room for the payload of incompressible bytes, so that growing

@@ -28,7 +28,87 @@ const DCBucket AACodecBaseForDC::dtab[AACodecBaseForDC::bucketCount] = {
     {1073742208, 30}, {2147484032, 31},
 };
 
+namespace {
+
+// Runs the transform goes over between two hand-overs to the coder, and
+// how many entries one waiting for its symbol's next run may hold back
+// (text has symbols that come back only far into the block).
+constexpr unsigned runsPerStep = 8192;
+constexpr unsigned lagLimit = 16 * runsPerStep;
+
+// Blocks below this size gain less from a second thread than starting one
+// costs.
+constexpr unsigned smallestOverlappedBlock = 1u << 16;
+
+// Holds the coder's writes over the block back until the transform is done
+// with those bytes.
+class FeedGate : public BorrowGate {
+public:
+    explicit FeedGate(ValueFeed& feed) : feed_(feed) {}
+    void awaitFree(std::size_t end) override { feed_.awaitReleased(end); }
+
+private:
+    ValueFeed& feed_;
+};
+
+// Lets go of the gate however the coding ends.
+class GateScope {
+public:
+    GateScope(BorrowingOutBitStream& bits, BorrowGate* gate) : bits_(bits) { bits_.setGate(gate); }
+    ~GateScope() { bits_.setGate(nullptr); }
+    GateScope(const GateScope&) = delete;
+    GateScope& operator=(const GateScope&) = delete;
+
+private:
+    BorrowingOutBitStream& bits_;
+};
+
+} // namespace
+
 namespace stages {
+
+bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits)
+{
+    if (size < smallestOverlappedBlock) return false;
+    ForwardDistanceCoder<char, unsigned> dc;
+    dc.start(data, data + size);
+    std::unique_ptr<ValueFeed> feed;
+    try {
+        feed.reset(new ValueFeed([&dc](ValueFeed& to) {
+            for (;;) {
+                dc.advance(runsPerStep, lagLimit);
+                const bool last = dc.finished();
+                if (!to.publish({dc.ready(), dc.released(), last}) || last) return;
+            }
+        }));
+    } catch (const std::system_error&) {
+        // No thread to be had: the caller codes on this one.
+        return false;
+    }
+
+    unsigned count = 0;
+    {
+        FeedGate gate(*feed);
+        GateScope scope(bits, &gate);
+        AACoderForDC coder(size, &bits);
+        // The number of values is known only at the end: a placeholder now,
+        // the count once the stream is flushed.
+        putWord(bits, 0);
+        for (;;) {
+            const ValueFeed::Progress progress = feed->awaitValues(count);
+            coder.encode(dc.values() + count, progress.ready - count);
+            count = progress.ready;
+            if (progress.last) break;
+        }
+        feed->finish();
+        coder.flush();
+    }
+    bits.flush();
+    const unsigned char word[4] = {static_cast<unsigned char>(count), static_cast<unsigned char>(count >> 8),
+                                   static_cast<unsigned char>(count >> 16), static_cast<unsigned char>(count >> 24)};
+    bits.overwrite(4, word, 4);
+    return true;
+}
 
 void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserver* observer, StageTimes& times)
 {

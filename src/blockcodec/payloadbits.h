@@ -4,11 +4,22 @@
 
 #include "entropy/bitstream.h"
 
+#include <cassert>
 #include <cstddef>
 #include <vector>
 
 using PayloadOutBitStream = AppendingOutBitStream<std::vector<unsigned char>>;
 using PayloadInBitStream = MemoryInBitStream;
+
+// Told before the borrowed bytes [0, end) are written; returns once they
+// may be (another thread may still be reading the borrowed memory).
+class BorrowGate {
+public:
+    virtual void awaitFree(std::size_t end) = 0;
+
+protected:
+    ~BorrowGate() = default;
+};
 
 // Bit writer that keeps its bytes in borrowed memory (a buffer whose
 // contents are no longer needed) while they fit, and appends the rest to a
@@ -27,12 +38,33 @@ public:
     // what was appended to `spill`.
     std::size_t borrowedBytes() const { return used_; }
 
+    // With a gate (not owned; null for none), no borrowed byte is written
+    // before the gate has let it go.
+    void setGate(BorrowGate* gate) { gate_ = gate; }
+
+    // After flush(): puts `n` bytes from `src` at byte `offset` of what was
+    // written, wherever those bytes went. They must all have been written.
+    void overwrite(std::size_t offset, const unsigned char* src, std::size_t n)
+    {
+        for (std::size_t i = offset; i < offset + n; ++i) {
+            const unsigned char byte = *src++;
+            if (i < used_) {
+                borrowed_[i] = byte;
+            } else {
+                const std::size_t at = spillStart_ + (i - used_);
+                assert(at < spill_->size());
+                (*spill_)[at] = byte;
+            }
+        }
+    }
+
 private:
     // Once a piece does not fit in what is left of the borrowed bytes, it
     // and everything after it go to the vector.
     void drain(std::size_t bytes) override
     {
         if (spill_->size() == spillStart_ && bytes <= room_ - used_) {
+            if (gate_) gate_->awaitFree(used_ + bytes);
             storeWordBytes(borrowed_ + used_, words.get(), bytes);
             used_ += bytes;
             return;
@@ -47,4 +79,5 @@ private:
     std::vector<unsigned char>* spill_;
     std::size_t spillStart_;
     std::size_t used_ = 0;
+    BorrowGate* gate_ = nullptr;
 };

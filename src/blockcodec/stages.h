@@ -56,6 +56,12 @@ inline unsigned getBits(InBitStream& bits, unsigned width)
 // Reads `data` only before it first writes to `bits`, so `bits` may store
 // its bytes over `data`.
 void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserver* observer, StageTimes& times);
+// encodeDistances() with the distance transform on a thread of its own,
+// running ahead of the coder, then bits.flush(): the same payload. `bits`
+// borrows `data` itself; the coder writes over a byte only once the
+// transform has read it for the last time. Returns false, having written
+// nothing, for blocks too small to gain and when no thread can be had.
+bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits);
 void encodeMTFAdaptive(char* data, unsigned size, bool zeroRuns, OutBitStream& bits, BlockObserver* observer,
                        StageTimes& times);
 void encodeMTFStatic(char* data, unsigned size, bool zeroRuns, OutBitStream& bits, BlockObserver* observer,

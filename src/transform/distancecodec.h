@@ -154,6 +154,10 @@ public:
 
     void touch(unsigned symbol) { touchRank(symbol); }
 
+    // The symbol at place p (< 256) of the list: touched ones from the
+    // most recent on, then the untouched ones.
+    unsigned symbolAt(unsigned p) const { return list_[p]; }
+
     // touch() returning what newerThan() gave before it, for a symbol that
     // was touched before; for a new symbol the result is meaningless.
     unsigned touchRank(unsigned symbol)
@@ -310,6 +314,256 @@ void DistanceCoder<Symbol, Count, Ranks>::encode(const Symbol* begin, const Symb
 
     valuesEnd_ = valuesCapacity_;
     while (valuesEnd_ > valuesBegin_ && values[valuesEnd_ - 1] == 0) --valuesEnd_;
+}
+
+// The sequence of DistanceCoder, made front to back so that another thread
+// can code its values while the rest of the block is still being read
+// (DistanceCoder stays the reference it is tested against). A run's entry
+// is final once the next run of its symbol is reached, or at once when the
+// run holds its symbol's last occurrences (a histogram taken first tells);
+// the header is final once every symbol of the block has been met. A symbol
+// that comes back only much later would hold every later entry back, so its
+// entry is then settled by searching ahead for its next run and for the
+// symbols not seen since its last one. The values are the same, in the same
+// order. Byte symbols only.
+//
+// Use: start() on the thread that owns the object, then advance() until
+// finished(), possibly on another thread; after each advance() the entries
+// [0, ready()) of values() are final and belong to the sequence.
+template <typename Symbol, typename Count>
+class ForwardDistanceCoder {
+    static_assert(sizeof(Symbol) == 1, "the forward coder handles byte symbols");
+
+public:
+    static constexpr unsigned alphabetSize = 256;
+
+    ForwardDistanceCoder() = default;
+    ForwardDistanceCoder(const ForwardDistanceCoder&) = delete;
+    ForwardDistanceCoder& operator=(const ForwardDistanceCoder&) = delete;
+
+    // Takes the block [begin, end), which must stay unchanged from
+    // released() on until finished(), and allocates the sequence (the only
+    // allocation; std::bad_alloc propagates). Call once.
+    void start(const Symbol* begin, const Symbol* end)
+    {
+        assert(!values_.get() && "start is called once per object");
+        begin_ = begin;
+        size_ = static_cast<Count>(end - begin);
+        values_ = LargeArray<Count>(std::size_t(size_) + alphabetSize);
+    }
+
+    // Goes over the next `runs` runs (fewer at the block's end). The first
+    // call also takes the histogram of the whole block. An entry that would
+    // keep more than `lagLimit` later entries from being final is settled by
+    // looking ahead for its symbol's next run. Allocates nothing, throws
+    // nothing.
+    void advance(Count runs, Count lagLimit = ~Count(0));
+
+    bool finished() const { return histogramTaken_ && at_ == size_; }
+
+    // Entries [0, ready()) of values() are final; once finished(), ready()
+    // is the length of the sequence (trailing zeros removed), as
+    // DistanceCoder::valuesEnd() - valuesBegin().
+    Count ready() const { return ready_; }
+    const Count* values() const { return values_.get(); }
+
+    // The block's first released() bytes are not read any more.
+    Count released() const { return histogramTaken_ ? at_ : 0; }
+
+private:
+    using Unsigned = std::make_unsigned_t<Symbol>;
+    static constexpr Count none = ~Count(0);
+    enum : unsigned char { absent, present, met };
+
+    // One past the run that starts at `a`.
+    Count runEnd(Count a) const
+    {
+        const Symbol c = begin_[a];
+        Count e = a + 1;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // Eight symbols at a time, the nearest in the word's low byte.
+        const std::uint64_t pattern = 0x0101010101010101ull * static_cast<Unsigned>(c);
+        while (size_ - e >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, begin_ + e, 8);
+            const std::uint64_t differ = word ^ pattern;
+            if (differ != 0) return e + static_cast<Count>(__builtin_ctzll(differ) / 8);
+            e += 8;
+        }
+#endif
+        while (e < size_ && begin_[e] == c) ++e;
+        return e;
+    }
+
+    void takeHistogram();
+    void finishHeader();
+    void updateReady(Count lagLimit);
+    void settleAhead(unsigned s);
+
+    // Whether `t` occurs in [at_, end). What a search finds stays valid
+    // until at_ passes it: the next position of t (ahead_), or that there
+    // is none before clearOf_. So each symbol's searches cover disjoint
+    // stretches, at most the block each.
+    bool occursBefore(unsigned t, Count end)
+    {
+        if (ahead_[t] != none && ahead_[t] >= at_) return ahead_[t] < end;
+        const Count from = std::max(at_, clearOf_[t]);
+        if (from >= end) return false;
+        const void* p = std::memchr(begin_ + from, static_cast<int>(t), end - from);
+        if (p == nullptr) {
+            clearOf_[t] = end;
+            return false;
+        }
+        ahead_[t] = static_cast<Count>(static_cast<const Symbol*>(p) - begin_);
+        return true;
+    }
+
+    const Symbol* begin_ = nullptr;
+    Count size_ = 0;
+    LargeArray<Count> values_;
+    bool histogramTaken_ = false;
+    bool headerFinal_ = false;
+    Count at_ = 0;                      // start of the next run
+    Count next_ = alphabetSize;         // entry of the next run
+    unsigned distinct_ = 0;             // symbols in the block
+    unsigned met_ = 0;                  // of them met so far
+    unsigned char state_[alphabetSize] = {};  // absent, present, or met
+    Count left_[alphabetSize] = {};     // occurrences not yet passed
+    Count first_[alphabetSize] = {};    // first position, once met
+    Count lastEnd_[alphabetSize] = {};  // last position of the pending run
+    Count pending_[alphabetSize] = {};  // entry waiting for the next run, or none
+    Count ahead_[alphabetSize] = {};    // see occursBefore(), or none
+    Count clearOf_[alphabetSize] = {};  // see occursBefore()
+    Count scanned_ = 0;                 // entries below this were looked at by updateReady()
+    Count ready_ = 0;
+    distancecoding::RecencyList ranks_{alphabetSize};
+};
+
+template <typename Symbol, typename Count>
+void ForwardDistanceCoder<Symbol, Count>::takeHistogram()
+{
+    // Four tables, so that neighbouring equal bytes do not wait on each
+    // other's increments.
+    Count counts[4][alphabetSize] = {};
+    Count i = 0;
+    for (; size_ - i >= 4; i += 4) {
+        ++counts[0][static_cast<Unsigned>(begin_[i])];
+        ++counts[1][static_cast<Unsigned>(begin_[i + 1])];
+        ++counts[2][static_cast<Unsigned>(begin_[i + 2])];
+        ++counts[3][static_cast<Unsigned>(begin_[i + 3])];
+    }
+    for (; i < size_; ++i) ++counts[0][static_cast<Unsigned>(begin_[i])];
+    for (unsigned s = 0; s < alphabetSize; ++s) {
+        left_[s] = counts[0][s] + counts[1][s] + counts[2][s] + counts[3][s];
+        if (left_[s] != 0) {
+            state_[s] = present;
+            ++distinct_;
+        }
+        pending_[s] = none;
+        ahead_[s] = none;
+    }
+    histogramTaken_ = true;
+    if (distinct_ == 0) finishHeader();
+}
+
+template <typename Symbol, typename Count>
+void ForwardDistanceCoder<Symbol, Count>::finishHeader()
+{
+    // Entry s: first(s) + 1 minus the smaller symbols met before s; once,
+    // at most 256 * 256 steps.
+    Count* values = values_.get();
+    for (unsigned s = 0; s < alphabetSize; ++s) {
+        Count entry = 0;
+        if (state_[s] == met) {
+            Count earlier = 0;
+            for (unsigned t = 0; t < s; ++t) earlier += state_[t] == met && first_[t] < first_[s];
+            entry = first_[s] + 1 - earlier;
+        }
+        values[s] = entry;
+    }
+    headerFinal_ = true;
+}
+
+template <typename Symbol, typename Count>
+void ForwardDistanceCoder<Symbol, Count>::settleAhead(unsigned s)
+{
+    // The distinct symbols between the pending run and the next run of s:
+    // those touched since s (all before at_), and the older or untouched
+    // ones that occur before the next run.
+    const bool found = occursBefore(s, size_);
+    assert(found && ahead_[s] >= at_);
+    (void)found;
+    const Count next = ahead_[s];
+    const unsigned rank = ranks_.newerThan(s);
+    Count between = rank;
+    for (unsigned p = rank + 1; p < alphabetSize; ++p) {
+        const unsigned t = ranks_.symbolAt(p);
+        if (left_[t] != 0 && occursBefore(t, next)) ++between;
+    }
+    values_.get()[pending_[s]] = (next - lastEnd_[s]) - between;
+    pending_[s] = none;
+}
+
+template <typename Symbol, typename Count>
+void ForwardDistanceCoder<Symbol, Count>::updateReady(Count lagLimit)
+{
+    if (!headerFinal_) return;
+    // Every entry below the oldest pending one is final; of those, the ones
+    // after the last non-zero entry may turn out to be trailing zeros.
+    Count settled;
+    for (;;) {
+        settled = next_;
+        unsigned oldest = 0;
+        for (unsigned s = 0; s < alphabetSize; ++s) {
+            if (pending_[s] < settled) {
+                settled = pending_[s];
+                oldest = s;
+            }
+        }
+        if (next_ - settled <= lagLimit) break;
+        settleAhead(oldest);
+    }
+    const Count* values = values_.get();
+    for (Count j = settled; j > scanned_; --j) {
+        if (values[j - 1] != 0) {
+            ready_ = j;
+            break;
+        }
+    }
+    scanned_ = std::max(scanned_, settled);
+}
+
+template <typename Symbol, typename Count>
+void ForwardDistanceCoder<Symbol, Count>::advance(Count runs, Count lagLimit)
+{
+    if (!histogramTaken_) takeHistogram();
+    Count* values = values_.get();
+    for (; runs > 0 && at_ < size_; --runs) {
+        const Count a = at_;
+        const unsigned s = static_cast<Unsigned>(begin_[a]);
+        const Count e = runEnd(a);
+        const unsigned newer = ranks_.touchRank(s);
+        if (state_[s] != met) {
+            state_[s] = met;
+            first_[s] = a;
+            if (++met_ == distinct_) finishHeader();
+        } else if (pending_[s] != none) {
+            // The distinct symbols since the symbol's last run each have one
+            // known run start in between. (Not pending: settled ahead.)
+            values[pending_[s]] = (a - lastEnd_[s]) - newer;
+        }
+        const Count entry = next_++;
+        left_[s] -= e - a;
+        if (left_[s] == 0) {
+            values[entry] = 0;
+            pending_[s] = none;
+        } else {
+            pending_[s] = entry;
+            lastEnd_[s] = e - 1;
+        }
+        at_ = e;
+    }
+    updateReady(lagLimit);
 }
 
 // The first decoder, one table of (position, symbol) entries: the reference

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -475,6 +476,61 @@ TEST(DistanceCoding, RunsOfEveryLengthAroundWordSize)
                 const std::vector<unsigned> seq = encodeBlock(block);
                 ASSERT_EQ(seq, referenceEncode(block)) << int(value) << " run " << length << " lead " << lead;
                 ASSERT_EQ(decodeBlock(seq, static_cast<unsigned>(block.size())), block);
+            }
+        }
+    }
+}
+
+// The front-to-back coder against the reference one, in steps of several
+// sizes. After every step the declared prefix must already be the
+// reference's, and the bytes it has released are overwritten: a coder that
+// read them again would give other values.
+TEST(DistanceCoding, ForwardCoderGivesTheSameSequenceInOrder)
+{
+    std::vector<std::string> blocks{"", "a", "ab", "abab", "abcdef", "\x01\x01\x03\x03\x03\x02", std::string(5000, 'q')};
+    std::string all, rareEnds, lateFirst;
+    for (int v = 0; v < 256; ++v) all += static_cast<char>(v);
+    std::mt19937 rng(77);
+    // A symbol at both ends only keeps the first run's entry open to the end;
+    // one met only at the end keeps the header open.
+    rareEnds = "@" + randomBlock(rng, 20000, 4, 3) + "@";
+    lateFirst = randomBlock(rng, 20000, 5, 6) + "!";
+    const std::size_t rareIndex = blocks.size() + 1;
+    for (const std::string* b : {&all, &rareEnds, &lateFirst}) blocks.push_back(*b);
+    for (int i = 0; i < 80; ++i)
+        blocks.push_back(randomBlock(rng, 1 + rng() % (i < 60 ? 3000 : 60000), 1 + rng() % 256, 1 + rng() % 8));
+    blocks.push_back(randomBlock(rng, 100000, 256, 1));
+
+    for (const std::string& block : blocks) {
+        const std::vector<unsigned> expected = encodeBlock(block);
+        // Steps of runs, and how far an entry may hold later ones back.
+        const std::pair<unsigned, unsigned> steps[] = {{1, ~0u}, {7, 3}, {64, 0}, {8192, 100}};
+        for (auto [step, lag] : steps) {
+            SCOPED_TRACE("block of " + std::to_string(block.size()) + ", steps of " + std::to_string(step) +
+                         ", lag " + std::to_string(lag));
+            std::string work = block;
+            ForwardDistanceCoder<char, unsigned> coder;
+            coder.start(work.data(), work.data() + work.size());
+            unsigned ready = 0, released = 0, taken = 0, readyAtHalf = 0;
+            do {
+                coder.advance(step, lag);
+                ASSERT_LE(++taken, block.size() + 1) << "each step goes over at least one run";
+                ASSERT_GE(coder.ready(), ready);
+                ASSERT_GE(coder.released(), released);
+                ready = coder.ready();
+                released = coder.released();
+                ASSERT_LE(ready, expected.size());
+                ASSERT_LE(released, block.size());
+                ASSERT_TRUE(std::equal(coder.values(), coder.values() + ready, expected.begin()));
+                if (readyAtHalf == 0 && 2 * released >= block.size()) readyAtHalf = ready;
+                std::fill(work.begin(), work.begin() + released, '\x5a');
+            } while (!coder.finished());
+            EXPECT_EQ(released, block.size());
+            EXPECT_EQ(std::vector<unsigned>(coder.values(), coder.values() + ready), expected);
+            // The first '@' comes back only at the end: settled ahead, it
+            // holds nothing back.
+            if (&block == &blocks[rareIndex] && lag != ~0u) {
+                EXPECT_GT(readyAtHalf, expected.size() / 3);
             }
         }
     }
