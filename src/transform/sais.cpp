@@ -652,6 +652,10 @@ public:
         : t_(text), sa_(sa), n_(n), spare_(spare), spareSize_(spareSize), starts_(starts), helper_(helper)
     {
         assert(n > 0 && n < (1u << 30));
+        std::size_t names = 0;
+        for (std::size_t w = 0; w <= (n - 1) / 64; ++w) names += popcount64(starts[w]);
+        // At least 2 * names - n names are unique.
+        mostlyUnique_ = 4 * names > 3 * std::size_t(n);
     }
 
     void sort();
@@ -679,9 +683,21 @@ private:
         ownTable_.reset();
         bucket_ = nullptr;
     }
-    // Pointers to the first slot, or one past the last, of every bucket.
-    void setHeads();
-    void setTails();
+    // Pointers to the first slot (heads) or one past the last (tails) of
+    // every repeated name's bucket, and with `clearGroups` the group count
+    // after each pointer zeroed. Unique names need neither.
+    template <bool tails, bool clearGroups>
+    void setBounds()
+    {
+        if (mostlyUnique_)
+            setBoundsOf<tails, clearGroups, true>();
+        else
+            setBoundsOf<tails, clearGroups, false>();
+    }
+    template <bool tails, bool clearGroups, bool skipUnique>
+    void setBoundsOf();
+    void setHeads() { setBounds<false, false>(); }
+    void setTails() { setBounds<true, false>(); }
     // Next slot of bucket `name` from the left, or from the right.
     unsigned pushHead(unsigned name) { return isUnique(name) ? bucketOf(name) : bucket_[bucketOf(name)]++; }
     unsigned pushTail(unsigned name) { return isUnique(name) ? bucketOf(name) : --bucket_[bucketOf(name)]; }
@@ -696,7 +712,6 @@ private:
     // group count of the bucket's last placement.
     void induceAndNameL();
     void induceAndNameS();
-    void clearGroups();
     // Turns ranks of the next reduced text into LMS positions and puts them
     // at the ends of their buckets; all other slots become empty.
     void placeSortedLms(const LmsPositions& lms, unsigned n1);
@@ -708,30 +723,36 @@ private:
     const unsigned spareSize_;
     const std::uint64_t* const starts_;
     unsigned* bucket_ = nullptr;
+    bool mostlyUnique_ = false;
     std::unique_ptr<unsigned[]> ownTable_;
     PassHelper& helper_;
 };
 
-// Both walk the ranks of the names in order, so the pointers are written in
-// ascending order and never counted.
-void ReducedSorter::setHeads()
+// One walk over the ranks of the names in order, so the pointers are
+// written in ascending order and never counted. A bucket ends where the
+// next name's starts; one of a single slot is a unique name's.
+template <bool tails, bool clearGroups, bool skipUnique>
+void ReducedSorter::setBoundsOf()
 {
     unsigned* const b = bucket_;
-    forEachBit(starts_, n_, [b](unsigned r) { b[r] = r; });
-}
-
-void ReducedSorter::setTails()
-{
-    // The bucket of a name ends where the next name's starts.
-    unsigned* const b = bucket_;
+    // When most names are unique, skipping them saves most of the writes
+    // and the test is predictable; otherwise it is not, and every name is
+    // written without a branch: a unique name's entry is nobody's, so it
+    // takes the zero, and the entry after it, the next name's, is left
+    // alone.
+    auto set = [b](unsigned r, unsigned end) {
+        if (skipUnique && end == r + 1) return;
+        b[r] = tails ? end : r;
+        if (clearGroups) b[r + (end != r + 1)] = 0;
+    };
     unsigned previous = 0;
     bool any = false;
-    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
-        if (any) b[previous] = r;
+    forEachBit(starts_, n_, [&](unsigned r) {
+        if (any) set(previous, r);
         previous = r;
         any = true;
     });
-    if (any) b[previous] = n_;
+    if (any) set(previous, n_);
 }
 
 void ReducedSorter::sort()
@@ -842,27 +863,13 @@ void ReducedSorter::induceS()
     });
 }
 
-void ReducedSorter::clearGroups()
-{
-    unsigned* const b = bucket_;
-    unsigned previous = 0;
-    bool any = false;
-    forEachBit(starts_, n_, [b, &previous, &any](unsigned r) {
-        if (any && r != previous + 1) b[previous + 1] = 0;
-        previous = r;
-        any = true;
-    });
-    if (any && n_ != previous + 1) b[previous + 1] = 0;
-}
-
 void ReducedSorter::induceAndNameL()
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
     const unsigned n = n_;
     unsigned* const bucket = bucket_;
-    setHeads();
-    clearGroups();
+    setBounds<false, true>();
     unsigned group = 1;
     // Places suffix j, of name c, at the front of its bucket.
     auto place = [&](unsigned c, unsigned j) {
@@ -893,8 +900,7 @@ void ReducedSorter::induceAndNameS()
     unsigned* const sa = sa_;
     const unsigned n = n_;
     unsigned* const bucket = bucket_;
-    setTails();
-    clearGroups();
+    setBounds<true, true>();
     unsigned group = 1;
     unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
     auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
