@@ -6,6 +6,7 @@
 #include "blockcodec/stages.h"
 #include "blockcodec/valuepipe.h"
 #include "diag/exception.h"
+#include "diag/inline.h"
 #include "transform/distancecodec.h"
 
 #include <memory>
@@ -168,7 +169,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
         ++k;
     };
     unsigned produced = 0;
-    auto run = [&](unsigned value) __attribute__((always_inline)) { produced = idc.decodeInto(value); };
+    auto run = [&](unsigned value) VARN_FORCE_INLINE { produced = idc.decodeInto(value); };
 
     std::unique_ptr<ValuePipe> pipe;
     if (threads > 1 && count > ValuePipe::batch) {

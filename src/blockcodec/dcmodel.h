@@ -7,6 +7,7 @@
 // the remaining bits). Small distances dominate after the BWT, and buckets
 // 0-7 hold them with no extra bits.
 
+#include "diag/inline.h"
 #include "entropy/arithmeticcodec.h"
 #include "entropy/bitstream.h"
 #include "entropy/symbolstats.h"
@@ -93,7 +94,7 @@ public:
 private:
     typedef ArithmeticCoder<unsigned, unsigned, 16> Coder;
 
-    __attribute__((always_inline)) void encodeWith(Coder& c, unsigned value)
+    VARN_FORCE_INLINE void encodeWith(Coder& c, unsigned value)
     {
         const unsigned k = bucketOf(value);
         SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
@@ -155,7 +156,7 @@ public:
 private:
     typedef ArithmeticDecoder<unsigned, unsigned, 16> Decoder;
 
-    __attribute__((always_inline)) unsigned decodeWith(Decoder& d)
+    VARN_FORCE_INLINE unsigned decodeWith(Decoder& d)
     {
         SymbolRange r;
         const unsigned k = stats.findRangeThenUpdateAndLimit(d.decode(stats.getMax()), statsLimit, r);

@@ -17,15 +17,15 @@
 // renormalisation takes at most two shifts, one for the settled leading
 // bits and one for the whole run of middle-half steps.
 
+#include "diag/inline.h"
 #include "entropy/bitstream.h"
 #include "entropy/reciprocal.h"
 
 #include <cassert>
 #include <cstddef>
 
-// The coder's and decoder's steps go whole into the caller's loop, which can
-// then keep a local coder's interval in registers.
-#define VARN_ALWAYS_INLINE inline __attribute__((always_inline))
+// The coder's and decoder's steps (VARN_ALWAYS_INLINE) go whole into the
+// caller's loop, which can then keep a local coder's interval in registers.
 
 namespace arithmetic_detail {
 

@@ -9,7 +9,9 @@
 // removed. DistanceDecoder rebuilds the block run by run from that sequence.
 
 #include "diag/exception.h"
+#include "diag/inline.h"
 #include "diag/largearray.h"
+#include "transform/bytecounts.h"
 #include "transform/mtf.h"
 
 #include <algorithm>
@@ -442,19 +444,8 @@ private:
 template <typename Symbol, typename Count>
 void ForwardDistanceCoder<Symbol, Count>::takeHistogram()
 {
-    // Four tables, so that neighbouring equal bytes do not wait on each
-    // other's increments.
-    Count counts[4][alphabetSize] = {};
-    Count i = 0;
-    for (; size_ - i >= 4; i += 4) {
-        ++counts[0][static_cast<Unsigned>(begin_[i])];
-        ++counts[1][static_cast<Unsigned>(begin_[i + 1])];
-        ++counts[2][static_cast<Unsigned>(begin_[i + 2])];
-        ++counts[3][static_cast<Unsigned>(begin_[i + 3])];
-    }
-    for (; i < size_; ++i) ++counts[0][static_cast<Unsigned>(begin_[i])];
+    countBytes(reinterpret_cast<const unsigned char*>(begin_), size_, left_);
     for (unsigned s = 0; s < alphabetSize; ++s) {
-        left_[s] = counts[0][s] + counts[1][s] + counts[2][s] + counts[3][s];
         if (left_[s] != 0) {
             state_[s] = present;
             ++distinct_;
@@ -1005,7 +996,7 @@ public:
     // a run). Returns the end of the run, the start of the next one; the
     // block is complete once it reaches the block length. Throws as
     // decode() does.
-    __attribute__((always_inline)) Count decodeInto(Count distance)
+    VARN_FORCE_INLINE Count decodeInto(Count distance)
     {
         const Count from = at_;
         Count length;
@@ -1024,7 +1015,7 @@ private:
     // next run, and at_ moved to the next run (left as it is after the
     // last one). Inline, so that decode() and decodeInto() each get the
     // whole step.
-    __attribute__((always_inline)) inline Symbol step(Count distance, Count& length);
+    VARN_ALWAYS_INLINE Symbol step(Count distance, Count& length);
 
     // n copies of `symbol` from p on. Runs after a BWT are mostly a few
     // symbols long, too short to be worth a library call.

@@ -1,6 +1,7 @@
 #include "transform/ibwt.h"
 
 #include "diag/largearray.h"
+#include "transform/bytecounts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -43,23 +44,6 @@ const std::uint32_t startMark = 0xFFFFFFFFu;
 // walkPieces 24 walks measured about a fifth faster than 16 (32 no better).
 const unsigned chunkBytes = 1024;
 const unsigned walksInFlight = 24;
-
-// Adds the number of each byte value among the n bytes at `bytes` to
-// counts[value]. Four tables, so that runs of one value (common in a
-// transform) do not make every increment wait for the last.
-void countBytes(const unsigned char* bytes, unsigned n, unsigned* counts)
-{
-    unsigned part[4][256] = {};
-    unsigned i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++part[0][bytes[i]];
-        ++part[1][bytes[i + 1]];
-        ++part[2][bytes[i + 2]];
-        ++part[3][bytes[i + 3]];
-    }
-    for (; i < n; ++i) ++part[0][bytes[i]];
-    for (unsigned c = 0; c < 256; ++c) counts[c] += part[0][c] + part[1][c] + part[2][c] + part[3][c];
-}
 
 // Writes the n bytes at `from` backwards, ending just before `end`:
 // end[-1] = from[0], end[-2] = from[1], ... Eight bytes at a time.

@@ -1,6 +1,8 @@
 #include "transform/sais.h"
 
+#include "diag/inline.h"
 #include "diag/largearray.h"
+#include "transform/bytecounts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -187,10 +189,7 @@ public:
     template <class IndexT, class F>
     void forEach(F f) const
     {
-        for (std::size_t w = 0; w < words_.size(); ++w) {
-            for (std::uint64_t bits = words_[w]; bits != 0; bits &= bits - 1)
-                f(static_cast<IndexT>(64 * w + static_cast<unsigned>(__builtin_ctzll(bits))));
-        }
+        forEachIn<IndexT>(0, words_.size(), f);
     }
 
 private:
@@ -209,16 +208,12 @@ private:
 // does not fault), so an empty slot costs no branch: a guard here is
 // mispredicted about once in ten slots.
 template <class SymbolT>
-inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned n, unsigned i, unsigned mask = ~0u)
+inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned i, unsigned mask = ~0u)
 {
-    (void)n;
     const unsigned j = (sa[i] & mask) - 1;
     __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(t) + std::uintptr_t(j) * sizeof(SymbolT)));
 }
 
-// A scan's step is called from two loops, and g++ would rather call the
-// larger ones than copy them.
-#define VARN_INLINE __attribute__((always_inline))
 
 // The inducing scans prefetch a fixed distance ahead. These run step(i)
 // over slots [lo, hi), up or down, with fetch(k) for the slot k that far
@@ -502,22 +497,12 @@ unsigned nameSlots(const unsigned* sa, unsigned lo, unsigned hi, unsigned n1, un
 // Turns the ranks in sa[0, n1) into the LMS positions of those ranks,
 // through the n1 slots at `scratch`, and fills sa[n1, n) with `fill`; in
 // pieces on the helper's threads when it runs.
-template <unsigned fill, unsigned prefetchDistance>
+template <unsigned fill>
 void ranksToPositionsFilling(unsigned* sa, unsigned n, unsigned n1, unsigned* scratch, const LmsPositions& lms,
                              PassHelper& helper)
 {
-    if (helper.running()) {
-        ranksToPositions(sa, n1, scratch, lms, helper);
-        helper.inPieces(n - n1, [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, fill); });
-        return;
-    }
-    unsigned k = 0;
-    lms.forEach<unsigned>([scratch, &k](unsigned p) { scratch[k++] = p; });
-    for (unsigned i = 0; i < n1; ++i) {
-        if (i + prefetchDistance < n1) __builtin_prefetch(scratch + sa[i + prefetchDistance]);
-        sa[i] = scratch[sa[i]];
-    }
-    std::fill(sa + n1, sa + n, fill);
+    ranksToPositions(sa, n1, scratch, lms, helper);
+    helper.inPieces(n - n1, [sa, n1](unsigned lo, unsigned hi) { std::fill(sa + n1 + lo, sa + n1 + hi, fill); });
 }
 
 // After the first scans of a text of n symbols and n1 LMS positions: moves
@@ -823,8 +808,8 @@ void ReducedSorter::induceL()
     setHeads();
     // The end of the text is the least suffix, and suffix n - 1 is L-type.
     sa[pushHead(t[n - 1])] = n - 1;
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
-    scanUp<prefetchDistance>(0, n, n, fetch, [t, sa, n, bucket](unsigned i) VARN_INLINE {
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+    scanUp<prefetchDistance>(0, n, n, fetch, [t, sa, n, bucket](unsigned i) VARN_FORCE_INLINE {
         const unsigned j = sa[i] - 1;
         if (j >= n) return;
         // Slots hold only L-type and LMS suffixes here. Before an LMS
@@ -842,8 +827,8 @@ void ReducedSorter::induceS()
     const unsigned n = n_;
     unsigned* const bucket = bucket_;
     setTails();
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
-    scanDown<prefetchDistance>(n, 0, fetch, [t, sa, n, bucket](unsigned i) VARN_INLINE {
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+    scanDown<prefetchDistance>(n, 0, fetch, [t, sa, n, bucket](unsigned i) VARN_FORCE_INLINE {
         const unsigned j = sa[i] - 1;
         if (j >= n) return;
         const unsigned c = t[j];
@@ -883,8 +868,8 @@ void ReducedSorter::induceAndNameL()
     };
     // The end of the text is the least suffix and its own group.
     place(t[n - 1], n - 1);
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
-    scanUp<prefetchDistance>(0, n, n, fetch, [&](unsigned i) VARN_INLINE {
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
+    scanUp<prefetchDistance>(0, n, n, fetch, [&](unsigned i) VARN_FORCE_INLINE {
         const unsigned v = sa[i];
         group += v >> 31;
         const unsigned j = (v & positionMask) - 1;
@@ -903,8 +888,8 @@ void ReducedSorter::induceAndNameS()
     setBounds<true, true>();
     unsigned group = 1;
     unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, positionMask); };
-    scanDown<prefetchDistance>(n, 0, fetch, [&](unsigned i) VARN_INLINE {
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
+    scanDown<prefetchDistance>(n, 0, fetch, [&](unsigned i) VARN_FORCE_INLINE {
         const unsigned v = sa[i];
         const unsigned s = v & positionMask;
         const unsigned next = t[s];
@@ -937,7 +922,7 @@ void ReducedSorter::induceAndNameS()
 void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 {
     unsigned* const sa = sa_;
-    ranksToPositionsFilling<emptySlot, prefetchDistance>(sa, n_, n1, sa + (n_ - n1), lms, helper_);
+    ranksToPositionsFilling<emptySlot>(sa, n_, n1, sa + (n_ - n1), lms, helper_);
 
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
@@ -992,7 +977,7 @@ public:
             countInPieces();
             return;
         }
-        for (unsigned i = 0; i < n; ++i) ++counts_[text[i]];
+        countBytes(text, n, counts_);
     }
 
     // Leaves the LMS suffixes in their final order at their bucket ends and
@@ -1026,8 +1011,8 @@ private:
         const unsigned char* const t = t_;
         const unsigned n = n_;
         helper_.run(pieces, [t, n, &counts](unsigned k) {
-            unsigned* const c = counts[k];
-            for (unsigned i = PassHelper::pieceStart(n, k); i < PassHelper::pieceEnd(n, k); ++i) ++c[t[i]];
+            const unsigned lo = PassHelper::pieceStart(n, k);
+            countBytes(t + lo, PassHelper::pieceEnd(n, k) - lo, counts[k]);
         });
         for (unsigned k = 0; k < pieces; ++k)
             for (unsigned c = 0; c < 256; ++c) counts_[c] += counts[k][c];
@@ -1073,7 +1058,7 @@ void ByteSorter::placeLmsSuffixes()
     // Ranks to positions, then each to the end of its bucket; the LMS suffix
     // of rank i belongs at slot i or above, so going from the greatest down
     // never overwrites one not yet moved.
-    ranksToPositionsFilling<0u, prefetchDistance>(sa, n_, n1, reduced, lms, helper_);
+    ranksToPositionsFilling<0u>(sa, n_, n1, reduced, lms, helper_);
     tails(tail);
     for (unsigned i = n1; i-- > 0;) {
         if (i >= prefetchDistance) __builtin_prefetch(t + sa[i - prefetchDistance]);
@@ -1096,9 +1081,9 @@ void ByteSorter::induceAndNameL()
     last[t[n - 1]] = group;
     sa[head[t[n - 1]]++] = (n - 1) | flag;
     // Bucket by bucket: the suffix in a slot of bucket b starts with b.
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, position); };
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, position); };
     for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_INLINE {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned v = sa[k];
             group += v >> 31;
             const unsigned j = (v & position) - 1;
@@ -1118,7 +1103,6 @@ void ByteSorter::induceAndNameS()
 {
     const unsigned char* const t = t_;
     unsigned* const sa = sa_;
-    const unsigned n = n_;
     unsigned tail[256];
     tails(tail);
     unsigned last[256] = {};
@@ -1127,9 +1111,9 @@ void ByteSorter::induceAndNameS()
     // slot knows: an L-type slot from its flag, an S-type slot always, since
     // an L-type or another bucket's suffix is its left neighbour then.
     unsigned leftBoundary = 1;
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k, position); };
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, position); };
     for (unsigned b = 256, i = n_; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_INLINE {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned v = sa[k];
             const unsigned s = v & position;
             // The S-type part of a bucket is what this scan has filled of it.
@@ -1162,25 +1146,23 @@ void ByteSorter::induceSuffixArray()
     unsigned bound[256];
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
-    for (unsigned b = 0, i = 0; b < 256; ++b) {
-        for (const unsigned end = i + counts_[b]; i < end; ++i) {
-            if (i + prefetchDistance < n) prefetchText(t, sa, n, i + prefetchDistance);
-            const unsigned j = sa[i] - 1;
-            if (j >= n) continue;
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+    for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+            const unsigned j = sa[k] - 1;
+            if (j >= n) return;
             const unsigned char c = t[j];
             if (c >= b) sa[bound[c]++] = j;
-        }
+        });
     }
     tails(bound);
-    for (unsigned b = 256, i = n; b-- > 0;) {
-        for (const unsigned begin = i - counts_[b]; i-- > begin;) {
-            if (i >= prefetchDistance) prefetchText(t, sa, n, i - prefetchDistance);
-            const unsigned j = sa[i] - 1;
-            if (j >= n) continue;
+    for (unsigned b = 256, i = n; b-- > 0; i -= counts_[b]) {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_FORCE_INLINE {
+            const unsigned j = sa[k] - 1;
+            if (j >= n) return;
             const unsigned char c = t[j];
-            if (c < b || (c == b && i >= bound[c])) sa[--bound[c]] = j;
-        }
-        ++i;
+            if (c < b || (c == b && k >= bound[c])) sa[--bound[c]] = j;
+        });
     }
 }
 
@@ -1194,9 +1176,9 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     unsigned bound[256];
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
-    auto fetch = [t, sa, n](unsigned k) { prefetchText(t, sa, n, k); };
+    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
     for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_INLINE {
+        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned j = sa[k] - 1;
             if (j >= n) return;  // empty, suffix 0, or done
             const unsigned char c = t[j];
@@ -1211,7 +1193,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     tails(bound);
     unsigned primary = 0;
     for (unsigned b = 256, i = n; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_INLINE {
+        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned s = sa[k];
             if (s & flag) return;
             // No slot is empty by now, so 0 is suffix 0.
