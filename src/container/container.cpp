@@ -114,7 +114,6 @@ unsigned threadsFor(unsigned requested, unsigned long long blocks, const Contain
 
 struct PackJob {
     unsigned size = 0;
-    unsigned capacity = 0;
     unsigned inside = 1;  // threads within the block
     LargeArray<char> data;
     unsigned char header[blockHeaderSize];
@@ -157,10 +156,9 @@ unsigned long long compressStream(ByteSource& in, unsigned inputSize, ByteSink& 
         ++number;
         if (observer) observer->blockStarted(number, job.size);
         // A job's buffer serves all its blocks: the first one is the largest.
-        if (job.size > job.capacity) {
+        if (job.data.size() < job.size) {
             job.data.reset();
             job.data = LargeArray<char>(job.size);
-            job.capacity = job.size;
         }
         // The last block (the only one, in a file of one block) gets every
         // thread: the others have run out of blocks to take.
