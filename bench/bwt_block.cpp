@@ -1,5 +1,6 @@
 // Runs one forward BWT over the first 10 MiB of a file, for peak-memory
-// measurements (/usr/bin/time -v) of the transform alone.
+// measurements (/usr/bin/time -v) of the transform alone; THREADS (default
+// 1) is handed to the sort.
 
 #include <algorithm>
 #include <chrono>
@@ -11,8 +12,8 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::cerr << "usage: bwt_block FILE\n";
+    if (argc != 2 && argc != 3) {
+        std::cerr << "usage: bwt_block FILE [THREADS]\n";
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary | std::ios::ate);
@@ -27,7 +28,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    const unsigned primary = bwt<char, unsigned>(&block[0], static_cast<unsigned>(block.size()));
+    const unsigned threads = argc == 3 ? static_cast<unsigned>(std::stoul(argv[2])) : 1;
+    const unsigned primary = bwt<char, unsigned>(&block[0], static_cast<unsigned>(block.size()), nullptr, threads);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::cout << block.size() << " bytes, primary index " << primary << ", " << elapsed.count()
               << " s, " << block.size() / 1e6 / elapsed.count() << " MB/s\n";

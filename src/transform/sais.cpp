@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -217,10 +218,10 @@ inline void prefetchText(const SymbolT* t, const unsigned* sa, unsigned i, unsig
 
 // The inducing scans prefetch a fixed distance ahead. These run step(i)
 // over slots [lo, hi), up or down, with fetch(k) for the slot k that far
-// ahead wherever it lies below `limit` (or at or above 0): two loops, so
+// ahead wherever it lies below `limit` (or at or above it): two loops, so
 // that the step has no bounds test for the prefetch.
 template <unsigned distance, class Fetch, class Step>
-inline void scanUp(unsigned lo, unsigned hi, unsigned limit, Fetch fetch, Step step)
+VARN_ALWAYS_INLINE void scanUp(unsigned lo, unsigned hi, unsigned limit, Fetch fetch, Step step)
 {
     const unsigned split = limit > distance ? std::min(hi, std::max(lo, limit - distance)) : lo;
     unsigned i = lo;
@@ -232,9 +233,9 @@ inline void scanUp(unsigned lo, unsigned hi, unsigned limit, Fetch fetch, Step s
 }
 
 template <unsigned distance, class Fetch, class Step>
-inline void scanDown(unsigned hi, unsigned lo, Fetch fetch, Step step)
+VARN_ALWAYS_INLINE void scanDown(unsigned hi, unsigned lo, unsigned limit, Fetch fetch, Step step)
 {
-    const unsigned split = std::max(lo, std::min(hi, distance));
+    const unsigned split = std::max(lo, std::min(hi, limit + distance));
     unsigned i = hi;
     while (i > split) {
         --i;
@@ -326,6 +327,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
+            runs_.fetch_add(1, std::memory_order_release);
         }
         workReady_.notify_one();
         thread_.join();
@@ -350,6 +352,7 @@ public:
             count_ = count;
             next_ = 0;
             done_.store(0, std::memory_order_relaxed);
+            runs_.fetch_add(1, std::memory_order_release);
         }
         workReady_.notify_one();
         for (;;) {
@@ -387,6 +390,19 @@ private:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
+            if (!stop_ && next_ == count_) {
+                // The passes of a shared scan come some microseconds apart:
+                // watch for the next one a while before sleeping, so that it
+                // does not wait for this thread to be woken.
+                const unsigned seen = runs_.load(std::memory_order_relaxed);
+                lock.unlock();
+                const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
+                for (unsigned spin = 1; runs_.load(std::memory_order_acquire) == seen; ++spin) {
+                    pause();
+                    if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) break;
+                }
+                lock.lock();
+            }
             workReady_.wait(lock, [this] { return stop_ || next_ < count_; });
             if (stop_) return;
             const unsigned k = next_++;
@@ -398,6 +414,13 @@ private:
             lock.lock();
         }
     }
+    static void pause()
+    {
+#if defined(__SSE2__)
+        _mm_pause();
+#endif
+    }
+    static constexpr unsigned spinMicroseconds = 200;
 
     std::mutex mutex_;
     std::condition_variable workReady_;
@@ -406,6 +429,7 @@ private:
     unsigned count_ = 0;
     unsigned next_ = 0;
     std::atomic<unsigned> done_{0};
+    std::atomic<unsigned> runs_{0};  // run() calls so far
     bool stop_ = false;
     std::thread thread_;
 };
@@ -828,7 +852,7 @@ void ReducedSorter::induceS()
     unsigned* const bucket = bucket_;
     setTails();
     auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-    scanDown<prefetchDistance>(n, 0, fetch, [t, sa, n, bucket](unsigned i) VARN_FORCE_INLINE {
+    scanDown<prefetchDistance>(n, 0, 0, fetch, [t, sa, n, bucket](unsigned i) VARN_FORCE_INLINE {
         const unsigned j = sa[i] - 1;
         if (j >= n) return;
         const unsigned c = t[j];
@@ -889,7 +913,7 @@ void ReducedSorter::induceAndNameS()
     unsigned group = 1;
     unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
     auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
-    scanDown<prefetchDistance>(n, 0, fetch, [&](unsigned i) VARN_FORCE_INLINE {
+    scanDown<prefetchDistance>(n, 0, 0, fetch, [&](unsigned i) VARN_FORCE_INLINE {
         const unsigned v = sa[i];
         const unsigned s = v & positionMask;
         const unsigned next = t[s];
@@ -935,6 +959,516 @@ void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
     }
 }
 
+// Calls step(k, b) for the slots k of [lo, hi), ascending (bucketsUp) or
+// descending (bucketsDown), b being the byte bucket of slot k; `start` holds
+// the 257 bucket bounds. Prefetches as scanUp/scanDown do.
+template <unsigned distance, class Fetch, class Step>
+VARN_ALWAYS_INLINE void bucketsUp(const unsigned* start, unsigned lo, unsigned hi, unsigned n, Fetch fetch, Step step)
+{
+    unsigned b = static_cast<unsigned>(std::upper_bound(start, start + 257, lo) - start) - 1;
+    while (lo < hi) {
+        const unsigned end = std::min(hi, start[b + 1]);
+        scanUp<distance>(lo, end, n, fetch, [&](unsigned k) VARN_FORCE_INLINE { step(k, b); });
+        lo = end;
+        ++b;
+    }
+}
+
+template <unsigned distance, class Fetch, class Step>
+VARN_ALWAYS_INLINE void bucketsDown(const unsigned* start, unsigned hi, unsigned lo, Fetch fetch, Step step)
+{
+    unsigned b = static_cast<unsigned>(std::upper_bound(start, start + 257, hi - 1) - start) - 1;
+    while (hi > lo) {
+        const unsigned begin = std::max(lo, start[b]);
+        scanDown<distance>(hi, begin, 0, fetch, [&](unsigned k) VARN_FORCE_INLINE { step(k, b); });
+        hi = begin;
+        --b;
+    }
+}
+
+// Two threads in one inducing scan of the byte level. The scan runs in
+// blocks that no placement from the block itself can land in: scanning up,
+// every byte's next slot lies at or above the block's end; scanning down,
+// at or below its start. The slots of such a block are final before it is
+// scanned, so its two halves are read side by side, each listing what its
+// slots induce and counting it per byte. From the counts every half gets
+// its own stretch of each bucket, in the order one thread would have
+// placed them, and the halves place side by side. Where such a block would
+// be short (a run of one byte induces the slot right after), the scan goes
+// on alone for a while. Same result as one thread.
+//
+// A scan type gives:
+//  - plain(from, to): the one-thread scan over those slots;
+//  - bound: its 256 bucket pointers;
+//  - begin(upper, lower): state carried into the halves, before they are read;
+//  - collect(half, items): lists the half's placements in scan order;
+//  - merge(first, second): the halves' pointers from the counts;
+//  - place(half, items): writes the half's placements.
+struct ScanHalf {
+    unsigned lo = 0, hi = 0;
+    unsigned items = 0;         // placements listed, from index lo - block start
+    unsigned count[256];        // placements per byte
+    unsigned next[256];         // the half's bucket pointers
+    unsigned last[256];         // naming scans: group of each bucket's previous placement
+    unsigned lastItem[256];     // naming scans: group of the half's last placement per byte
+    unsigned groups = 0;        // naming scans: boundaries counted in the half
+    unsigned groupBase = 0;     // naming scans: groups before the half
+    unsigned leftBoundary = 0;  // naming scan down: in, then out
+    unsigned primary = ~0u;     // transform scan down: the slot of suffix 0
+};
+
+struct ScanItems {
+    explicit ScanItems(unsigned size) : value(new unsigned[size]), group(new unsigned[size]), symbol(new unsigned char[size]) {}
+    std::unique_ptr<unsigned[]> value;
+    std::unique_ptr<unsigned[]> group;
+    std::unique_ptr<unsigned char[]> symbol;
+};
+
+class SharedScan {
+public:
+    static constexpr unsigned blockSlots = 1u << 15;
+    // Blocks shorter than this are scanned on one thread, this many
+    // slots at a time.
+    static constexpr unsigned shortBlock = 1u << 11;
+
+    explicit SharedScan(PassHelper& helper) : helper_(helper), items_(blockSlots) {}
+
+    template <class Scan>
+    void up(Scan& scan, unsigned lo, unsigned end)
+    {
+        while (lo < end) {
+            unsigned hi = std::min(end - lo, blockSlots) + lo;
+            for (unsigned c = 0; c < 256; ++c)
+                if (scan.bound[c] > lo && scan.bound[c] < hi) hi = scan.bound[c];
+            if (hi - lo < shortBlock) {
+                hi = std::min(end - lo, shortBlock) + lo;
+                scan.plain(lo, hi);
+                lo = hi;
+                continue;
+            }
+            split(lo, lo + (hi - lo) / 2, hi, false);
+            share(scan, lo);
+            lo = hi;
+        }
+    }
+
+    // Scans [end, hi) downwards.
+    template <class Scan>
+    void down(Scan& scan, unsigned hi, unsigned end)
+    {
+        while (hi > end) {
+            unsigned lo = hi - std::min(hi - end, blockSlots);
+            for (unsigned c = 0; c < 256; ++c)
+                if (scan.bound[c] < hi && scan.bound[c] > lo) lo = scan.bound[c];
+            if (hi - lo < shortBlock) {
+                lo = hi - std::min(hi - end, shortBlock);
+                scan.plain(hi, lo);
+                hi = lo;
+                continue;
+            }
+            split(lo, lo + (hi - lo) / 2, hi, true);
+            share(scan, lo);
+            hi = lo;
+        }
+    }
+
+private:
+    // The first half scanned is half_[0].
+    void split(unsigned lo, unsigned mid, unsigned hi, bool upperFirst)
+    {
+        ScanHalf& upper = half_[upperFirst ? 0 : 1];
+        ScanHalf& lower = half_[upperFirst ? 1 : 0];
+        upper.lo = mid;
+        upper.hi = hi;
+        lower.lo = lo;
+        lower.hi = mid;
+    }
+    template <class Scan>
+    void share(Scan& scan, unsigned lo)
+    {
+        scan.begin(half_[0], half_[1]);
+        ScanItems& items = items_;
+        ScanHalf* const half = half_;
+        helper_.run(2, [&scan, &items, half, lo](unsigned h) { scan.collect(half[h], items, half[h].lo - lo); });
+        scan.merge(half_[0], half_[1]);
+        helper_.run(2, [&scan, &items, half, lo](unsigned h) { scan.place(half[h], items, half[h].lo - lo); });
+    }
+
+    PassHelper& helper_;
+    ScanItems items_;
+    ScanHalf half_[2];
+};
+
+// Merge steps shared by the scans: the halves' bucket pointers follow one
+// another, scanning up or down.
+inline void mergeUp(unsigned* bound, ScanHalf& first, ScanHalf& second)
+{
+    for (unsigned c = 0; c < 256; ++c) {
+        first.next[c] = bound[c];
+        second.next[c] = bound[c] + first.count[c];
+        bound[c] = second.next[c] + second.count[c];
+    }
+}
+
+inline void mergeDown(unsigned* bound, ScanHalf& first, ScanHalf& second)
+{
+    for (unsigned c = 0; c < 256; ++c) {
+        first.next[c] = bound[c];
+        second.next[c] = bound[c] - first.count[c];
+        bound[c] = second.next[c] - second.count[c];
+    }
+}
+
+// The naming scans' group counts: each half's own count starts after the
+// one before it, and a bucket's previous placement is the first half's last
+// one in it, if any.
+inline void mergeGroups(unsigned& group, unsigned* last, ScanHalf& first, ScanHalf& second)
+{
+    first.groupBase = group;
+    second.groupBase = group + first.groups;
+    for (unsigned c = 0; c < 256; ++c) {
+        first.last[c] = last[c];
+        second.last[c] = first.count[c] != 0 ? first.groupBase + first.lastItem[c] : last[c];
+        last[c] = second.count[c] != 0 ? second.groupBase + second.lastItem[c] : second.last[c];
+    }
+    group = second.groupBase + second.groups;
+}
+
+// The scans of the byte level (see ByteSorter), each over its own bucket
+// pointers `bound`; `start` holds the 257 bucket bounds. A slot's bucket is
+// the first byte of its suffix, so the halves of a shared block read it
+// from the text.
+struct ByteScan {
+    static constexpr unsigned distance = 32;
+    const unsigned char* t;
+    unsigned* sa;
+    unsigned n;
+    const unsigned* start;
+    unsigned* bound;
+};
+
+// The first scans, which order and name the LMS substrings.
+struct NameUp : ByteScan {
+    unsigned* last;  // group of each bucket's previous placement
+    unsigned group;
+
+    void plain(unsigned lo, unsigned hi)
+    {
+        const unsigned char* const t = this->t;
+        unsigned* const sa = this->sa;
+        const unsigned n = this->n;
+        // Local copies: the compiler then knows that the placements do not
+        // write them.
+        unsigned bound[256], last[256];
+        std::copy(this->bound, this->bound + 256, bound);
+        std::copy(this->last, this->last + 256, last);
+        unsigned group = this->group;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
+        bucketsUp<distance>(start, lo, hi, n, fetch, [&](unsigned k, unsigned b) VARN_FORCE_INLINE {
+            const unsigned v = sa[k];
+            group += v >> 31;
+            const unsigned j = (v & positionMask) - 1;
+            if (j >= n) return;
+            // Slots hold L-type and LMS suffixes only; see
+            // ReducedSorter::induceL.
+            const unsigned char c = t[j];
+            if (c >= b) {
+                sa[bound[c]++] = j | (last[c] != group ? boundaryFlag : 0u);
+                last[c] = group;
+            }
+        });
+        std::copy(bound, bound + 256, this->bound);
+        std::copy(last, last + 256, this->last);
+        this->group = group;
+    }
+    void begin(ScanHalf&, ScanHalf&) {}
+    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    {
+        const unsigned char* const t = this->t;
+        const unsigned* const sa = this->sa;
+        const unsigned n = this->n;
+        unsigned* const value = items.value.get() + at;
+        unsigned* const groups = items.group.get() + at;
+        unsigned char* const symbol = items.symbol.get() + at;
+        unsigned* const count = half.count;
+        unsigned* const lastItem = half.lastItem;
+        std::fill(count, count + 256, 0u);
+        unsigned m = 0, group = 0;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
+        scanUp<distance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+            const unsigned v = sa[k];
+            group += v >> 31;
+            const unsigned j = (v & positionMask) - 1;
+            if (j >= n) return;
+            const unsigned char c = t[j];
+            if (c < t[j + 1]) return;
+            value[m] = j;
+            groups[m] = group;
+            symbol[m++] = c;
+            ++count[c];
+            lastItem[c] = group;
+        });
+        half.items = m;
+        half.groups = group;
+    }
+    void merge(ScanHalf& first, ScanHalf& second)
+    {
+        mergeUp(bound, first, second);
+        mergeGroups(group, last, first, second);
+    }
+    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    {
+        unsigned* const sa = this->sa;
+        const unsigned* const value = items.value.get() + at;
+        const unsigned* const groups = items.group.get() + at;
+        const unsigned char* const symbol = items.symbol.get() + at;
+        for (unsigned m = 0; m < half.items; ++m) {
+            const unsigned c = symbol[m], group = half.groupBase + groups[m];
+            sa[half.next[c]++] = value[m] | (half.last[c] != group ? boundaryFlag : 0u);
+            half.last[c] = group;
+        }
+    }
+};
+
+struct NameDown : ByteScan {
+    unsigned* last;
+    unsigned group;
+    // Whether a boundary lies left of the slot scanned last, as far as that
+    // slot knows: an L-type slot from its flag, an S-type slot always, since
+    // an L-type or another bucket's suffix is its left neighbour then.
+    unsigned leftBoundary;
+
+    // Slots hold what this scan has placed (the S-type part of a bucket,
+    // from its pointer up) and L-type suffixes.
+    void plain(unsigned hi, unsigned lo)
+    {
+        const unsigned char* const t = this->t;
+        unsigned* const sa = this->sa;
+        unsigned bound[256], last[256];
+        std::copy(this->bound, this->bound + 256, bound);
+        std::copy(this->last, this->last + 256, last);
+        unsigned group = this->group, leftBoundary = this->leftBoundary;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
+        bucketsDown<distance>(start, hi, lo, fetch, [&](unsigned k, unsigned b) VARN_FORCE_INLINE {
+            const unsigned v = sa[k];
+            const unsigned s = v & positionMask;
+            const bool sType = k >= bound[b];
+            if (sType) {
+                group += v >> 31;
+                leftBoundary = 1;
+            } else {
+                group += leftBoundary;
+                leftBoundary = v >> 31;
+            }
+            if (s == 0) return;
+            const unsigned char c = t[s - 1];
+            if (c < b || (c == b && sType)) {
+                // Suffix s - 1 is S-type; LMS when the byte before is
+                // greater.
+                const unsigned lms = s > 1 && t[s - 2] > c ? lmsFlag : 0u;
+                sa[--bound[c]] = (s - 1) | lms | (last[c] != group ? boundaryFlag : 0u);
+                last[c] = group;
+            }
+        });
+        std::copy(bound, bound + 256, this->bound);
+        std::copy(last, last + 256, this->last);
+        this->group = group;
+        this->leftBoundary = leftBoundary;
+    }
+    // No placement lands in a shared block, so whether a slot of it is in
+    // its bucket's S-type part does not change while it is scanned.
+    void begin(ScanHalf& first, ScanHalf& second) const
+    {
+        first.leftBoundary = leftBoundary;
+        const unsigned v = sa[first.lo];
+        second.leftBoundary = first.lo >= bound[t[v & positionMask]] ? 1u : v >> 31;
+    }
+    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    {
+        const unsigned char* const t = this->t;
+        const unsigned* const sa = this->sa;
+        const unsigned* const bound = this->bound;
+        unsigned* const value = items.value.get() + at;
+        unsigned* const groups = items.group.get() + at;
+        unsigned char* const symbol = items.symbol.get() + at;
+        unsigned* const count = half.count;
+        unsigned* const lastItem = half.lastItem;
+        std::fill(count, count + 256, 0u);
+        unsigned m = 0, group = 0, leftBoundary = half.leftBoundary;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
+        scanDown<distance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+            const unsigned v = sa[k];
+            const unsigned s = v & positionMask;
+            const unsigned char b = t[s];
+            const bool sType = k >= bound[b];
+            if (sType) {
+                group += v >> 31;
+                leftBoundary = 1;
+            } else {
+                group += leftBoundary;
+                leftBoundary = v >> 31;
+            }
+            if (s == 0) return;
+            const unsigned char c = t[s - 1];
+            if (c < b || (c == b && sType)) {
+                value[m] = (s - 1) | (s > 1 && t[s - 2] > c ? lmsFlag : 0u);
+                groups[m] = group;
+                symbol[m++] = c;
+                ++count[c];
+                lastItem[c] = group;
+            }
+        });
+        half.items = m;
+        half.groups = group;
+        half.leftBoundary = leftBoundary;
+    }
+    void merge(ScanHalf& first, ScanHalf& second)
+    {
+        mergeDown(bound, first, second);
+        mergeGroups(group, last, first, second);
+        leftBoundary = second.leftBoundary;
+    }
+    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    {
+        unsigned* const sa = this->sa;
+        const unsigned* const value = items.value.get() + at;
+        const unsigned* const groups = items.group.get() + at;
+        const unsigned char* const symbol = items.symbol.get() + at;
+        for (unsigned m = 0; m < half.items; ++m) {
+            const unsigned c = symbol[m], group = half.groupBase + groups[m];
+            sa[--half.next[c]] = value[m] | (half.last[c] != group ? boundaryFlag : 0u);
+            half.last[c] = group;
+        }
+    }
+};
+
+// The final scans writing the transform. A slot that holds flag + byte is
+// done: its suffix has induced what it had to and the byte before it is
+// its transform byte.
+struct TransformUp : ByteScan {
+    void plain(unsigned lo, unsigned hi)
+    {
+        const unsigned char* const t = this->t;
+        unsigned* const sa = this->sa;
+        const unsigned n = this->n;
+        unsigned* const bound = this->bound;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+        bucketsUp<distance>(start, lo, hi, n, fetch, [t, sa, n, bound](unsigned k, unsigned b) VARN_FORCE_INLINE {
+            const unsigned j = sa[k] - 1;
+            if (j >= n) return;  // empty, suffix 0, or done
+            const unsigned char c = t[j];
+            // An S-type suffix j is left for the S-type scan to place and
+            // name.
+            if (c >= b) {
+                sa[bound[c]++] = j;
+                sa[k] = boundaryFlag | c;
+            }
+        });
+    }
+    void begin(ScanHalf&, ScanHalf&) {}
+    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    {
+        const unsigned char* const t = this->t;
+        unsigned* const sa = this->sa;
+        const unsigned n = this->n;
+        unsigned* const value = items.value.get() + at;
+        unsigned char* const symbol = items.symbol.get() + at;
+        unsigned* const count = half.count;
+        std::fill(count, count + 256, 0u);
+        unsigned m = 0;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+        scanUp<distance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+            const unsigned j = sa[k] - 1;
+            if (j >= n) return;
+            const unsigned char c = t[j];
+            if (c < t[j + 1]) return;
+            value[m] = j;
+            symbol[m++] = c;
+            ++count[c];
+            sa[k] = boundaryFlag | c;
+        });
+        half.items = m;
+    }
+    void merge(ScanHalf& first, ScanHalf& second) { mergeUp(bound, first, second); }
+    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    {
+        unsigned* const sa = this->sa;
+        const unsigned* const value = items.value.get() + at;
+        const unsigned char* const symbol = items.symbol.get() + at;
+        for (unsigned m = 0; m < half.items; ++m) sa[half.next[symbol[m]]++] = value[m];
+    }
+};
+
+struct TransformDown : ByteScan {
+    unsigned primary;  // the slot of suffix 0
+
+    // No slot is empty by now, so 0 is suffix 0. Suffix s is S-type or an
+    // L-type one whose predecessor is S-type: the predecessor is S-type
+    // unless it is greater.
+    void plain(unsigned hi, unsigned lo)
+    {
+        const unsigned char* const t = this->t;
+        unsigned* const sa = this->sa;
+        unsigned* const bound = this->bound;
+        unsigned primary = this->primary;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+        bucketsDown<distance>(start, hi, lo, fetch, [&](unsigned k, unsigned b) VARN_FORCE_INLINE {
+            const unsigned s = sa[k];
+            if (s & boundaryFlag) return;
+            if (s == 0) {
+                primary = k;
+                return;
+            }
+            const unsigned char c = t[s - 1];
+            if (c <= b) sa[--bound[c]] = s - 1;
+            sa[k] = boundaryFlag | c;
+        });
+        this->primary = primary;
+    }
+    void begin(ScanHalf& first, ScanHalf& second) const { first.primary = second.primary = ~0u; }
+    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    {
+        const unsigned char* const t = this->t;
+        unsigned* const sa = this->sa;
+        unsigned* const value = items.value.get() + at;
+        unsigned char* const symbol = items.symbol.get() + at;
+        unsigned* const count = half.count;
+        std::fill(count, count + 256, 0u);
+        unsigned m = 0, primary = ~0u;
+        auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
+        scanDown<distance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+            const unsigned s = sa[k];
+            if (s & boundaryFlag) return;
+            if (s == 0) {
+                primary = k;
+                return;
+            }
+            const unsigned char c = t[s - 1];
+            if (c <= t[s]) {
+                value[m] = s - 1;
+                symbol[m++] = c;
+                ++count[c];
+            }
+            sa[k] = boundaryFlag | c;
+        });
+        half.items = m;
+        half.primary = primary;
+    }
+    void merge(ScanHalf& first, ScanHalf& second)
+    {
+        mergeDown(bound, first, second);
+        if (first.primary != ~0u) primary = first.primary;
+        if (second.primary != ~0u) primary = second.primary;
+    }
+    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    {
+        unsigned* const sa = this->sa;
+        const unsigned* const value = items.value.get() + at;
+        const unsigned char* const symbol = items.symbol.get() + at;
+        for (unsigned m = 0; m < half.items; ++m) sa[--half.next[symbol[m]]] = value[m];
+    }
+};
+
 // The byte level of the sort, where most of the time goes. Same three
 // steps as ReducedSorter, with these differences:
 //  - the symbols are counted once and the bucket bounds rebuilt from the
@@ -975,9 +1509,12 @@ public:
         std::fill(counts_, counts_ + 256, 0u);
         if (helper.running() && n >= splitMinimum) {
             countInPieces();
-            return;
+            shared_.reset(new SharedScan(helper));
+        } else {
+            countBytes(text, n, counts_);
         }
-        countBytes(text, n, counts_);
+        start_[0] = 0;
+        for (unsigned c = 0; c < 256; ++c) start_[c + 1] = start_[c] + counts_[c];
     }
 
     // Leaves the LMS suffixes in their final order at their bucket ends and
@@ -990,18 +1527,24 @@ public:
     unsigned induceTransform(unsigned char* out);
 
 private:
-    void heads(unsigned* b) const
+    void heads(unsigned* b) const { std::copy(start_, start_ + 256, b); }
+    void tails(unsigned* b) const { std::copy(start_ + 1, start_ + 257, b); }
+    // Runs a scan over all slots, shared with the helper when there is one.
+    template <class Scan>
+    void runUp(Scan& scan)
     {
-        unsigned sum = 0;
-        for (unsigned c = 0; c < 256; ++c) {
-            b[c] = sum;
-            sum += counts_[c];
-        }
+        if (shared_)
+            shared_->up(scan, 0, n_);
+        else
+            scan.plain(0, n_);
     }
-    void tails(unsigned* b) const
+    template <class Scan>
+    void runDown(Scan& scan)
     {
-        unsigned sum = 0;
-        for (unsigned c = 0; c < 256; ++c) b[c] = sum += counts_[c];
+        if (shared_)
+            shared_->down(scan, n_, 0);
+        else
+            scan.plain(n_, 0);
     }
     void induceAndNameL();
     void induceAndNameS();
@@ -1023,6 +1566,8 @@ private:
     const unsigned n_;
     PassHelper& helper_;
     unsigned counts_[256];
+    unsigned start_[257];  // bucket bounds
+    std::unique_ptr<SharedScan> shared_;
 };
 
 void ByteSorter::placeLmsSuffixes()
@@ -1071,71 +1616,23 @@ void ByteSorter::placeLmsSuffixes()
 void ByteSorter::induceAndNameL()
 {
     const unsigned char* const t = t_;
-    unsigned* const sa = sa_;
-    const unsigned n = n_;
     unsigned head[256];
     heads(head);
     unsigned last[256] = {};
     // The end of the text is the least suffix and its own group.
-    unsigned group = 1;
-    last[t[n - 1]] = group;
-    sa[head[t[n - 1]]++] = (n - 1) | flag;
-    // Bucket by bucket: the suffix in a slot of bucket b starts with b.
-    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, position); };
-    for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_FORCE_INLINE {
-            const unsigned v = sa[k];
-            group += v >> 31;
-            const unsigned j = (v & position) - 1;
-            if (j >= n) return;
-            // Slots hold L-type and LMS suffixes only; see
-            // ReducedSorter::induceL.
-            const unsigned char c = t[j];
-            if (c >= b) {
-                sa[head[c]++] = j | (last[c] != group ? flag : 0u);
-                last[c] = group;
-            }
-        });
-    }
+    NameUp scan{{t, sa_, n_, start_, head}, last, 1};
+    last[t[n_ - 1]] = 1;
+    sa_[head[t[n_ - 1]]++] = (n_ - 1) | flag;
+    runUp(scan);
 }
 
 void ByteSorter::induceAndNameS()
 {
-    const unsigned char* const t = t_;
-    unsigned* const sa = sa_;
     unsigned tail[256];
     tails(tail);
     unsigned last[256] = {};
-    unsigned group = 1;
-    // Whether a boundary lies left of the slot scanned last, as far as that
-    // slot knows: an L-type slot from its flag, an S-type slot always, since
-    // an L-type or another bucket's suffix is its left neighbour then.
-    unsigned leftBoundary = 1;
-    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, position); };
-    for (unsigned b = 256, i = n_; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_FORCE_INLINE {
-            const unsigned v = sa[k];
-            const unsigned s = v & position;
-            // The S-type part of a bucket is what this scan has filled of it.
-            const bool sType = k >= tail[b];
-            if (sType) {
-                group += v >> 31;
-                leftBoundary = 1;
-            } else {
-                group += leftBoundary;
-                leftBoundary = v >> 31;
-            }
-            if (s == 0) return;
-            const unsigned char c = t[s - 1];
-            if (c < b || (c == b && sType)) {
-                // Suffix s - 1 is S-type; LMS when the symbol before is
-                // greater.
-                const unsigned lms = s > 1 && t[s - 2] > c ? lmsBit : 0u;
-                sa[--tail[c]] = (s - 1) | lms | (last[c] != group ? flag : 0u);
-                last[c] = group;
-            }
-        });
-    }
+    NameDown scan{{t_, sa_, n_, start_, tail}, last, 1, 1};
+    runDown(scan);
 }
 
 void ByteSorter::induceSuffixArray()
@@ -1147,23 +1644,19 @@ void ByteSorter::induceSuffixArray()
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
     auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-    for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_FORCE_INLINE {
-            const unsigned j = sa[k] - 1;
-            if (j >= n) return;
-            const unsigned char c = t[j];
-            if (c >= b) sa[bound[c]++] = j;
-        });
-    }
+    bucketsUp<prefetchDistance>(start_, 0, n, n, fetch, [&](unsigned k, unsigned b) VARN_FORCE_INLINE {
+        const unsigned j = sa[k] - 1;
+        if (j >= n) return;
+        const unsigned char c = t[j];
+        if (c >= b) sa[bound[c]++] = j;
+    });
     tails(bound);
-    for (unsigned b = 256, i = n; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_FORCE_INLINE {
-            const unsigned j = sa[k] - 1;
-            if (j >= n) return;
-            const unsigned char c = t[j];
-            if (c < b || (c == b && k >= bound[c])) sa[--bound[c]] = j;
-        });
-    }
+    bucketsDown<prefetchDistance>(start_, n, 0, fetch, [&](unsigned k, unsigned b) VARN_FORCE_INLINE {
+        const unsigned j = sa[k] - 1;
+        if (j >= n) return;
+        const unsigned char c = t[j];
+        if (c < b || (c == b && k >= bound[c])) sa[--bound[c]] = j;
+    });
 }
 
 unsigned ByteSorter::induceTransform(unsigned char* out)
@@ -1171,43 +1664,15 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     const unsigned char* const t = t_;
     unsigned* const sa = sa_;
     const unsigned n = n_;
-    // A slot that holds flag + byte is done: its suffix has induced what it
-    // had to and the byte before it is its transform byte.
     unsigned bound[256];
     heads(bound);
     sa[bound[t[n - 1]]++] = n - 1;
-    auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-    for (unsigned b = 0, i = 0; b < 256; i += counts_[b++]) {
-        scanUp<prefetchDistance>(i, i + counts_[b], n, fetch, [&](unsigned k) VARN_FORCE_INLINE {
-            const unsigned j = sa[k] - 1;
-            if (j >= n) return;  // empty, suffix 0, or done
-            const unsigned char c = t[j];
-            // An S-type suffix j is left for the S-type scan to place and
-            // name.
-            if (c >= b) {
-                sa[bound[c]++] = j;
-                sa[k] = flag | c;
-            }
-        });
-    }
+    TransformUp up{{t, sa, n, start_, bound}};
+    runUp(up);
     tails(bound);
-    unsigned primary = 0;
-    for (unsigned b = 256, i = n; b-- > 0; i -= counts_[b]) {
-        scanDown<prefetchDistance>(i, i - counts_[b], fetch, [&](unsigned k) VARN_FORCE_INLINE {
-            const unsigned s = sa[k];
-            if (s & flag) return;
-            // No slot is empty by now, so 0 is suffix 0.
-            if (s == 0) {
-                primary = k;
-                return;
-            }
-            const unsigned char c = t[s - 1];
-            // Suffix s is S-type or an L-type one whose predecessor is
-            // S-type: the predecessor is S-type unless it is greater.
-            if (c <= b) sa[--bound[c]] = s - 1;
-            sa[k] = flag | c;
-        });
-    }
+    TransformDown down{{t, sa, n, start_, bound}, 0};
+    runDown(down);
+    const unsigned primary = down.primary;
     // Suffix 0 has no predecessor; the last byte stands in for it.
     const unsigned char last = t[n - 1];
     if (helper_.running()) {

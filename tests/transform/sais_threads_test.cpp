@@ -4,7 +4,7 @@
 // around and above that size; the kinds are chosen so that the passes split
 // between the threads meet their edge cases (no LMS position at all, runs
 // crossing every piece boundary, names that repeat across pieces, every
-// name unique).
+// name unique; scans whose blocks end early or cannot be shared).
 
 #include <gtest/gtest.h>
 
@@ -78,6 +78,17 @@ std::vector<Block> blocks()
         runs += randomBytes(1 + rng() % 50, 256, rng());
     }
     b.push_back({"long runs", runs + std::string(150000, 'z')});
+    // Two symbols with rare others: many tiny buckets among two large ones,
+    // so that blocks of a shared scan end at the pointers of small buckets.
+    std::string skewed = randomBytes(mebibyte + 999, 2, 8);
+    for (std::size_t i = 0; i < skewed.size(); i += 1 + rng() % 5000) skewed[i] = static_cast<char>(rng());
+    b.push_back({"skewed", skewed});
+    // Text with runs of one of its own letters: a scan induces into its own
+    // next slots for a stretch, then shares blocks again.
+    std::string text = corpusText(mebibyte + 12345);
+    for (std::size_t i = 0; i + 3000 < text.size(); i += 1 + rng() % 100000) text.replace(i, 1 + rng() % 3000, 1 + rng() % 3000, 'e');
+    text.resize(mebibyte + 12345);
+    b.push_back({"text with runs", text});
     return b;
 }
 
