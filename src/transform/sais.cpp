@@ -289,16 +289,17 @@ constexpr unsigned positionMask = lmsFlag - 1;
 // Two threads. A sort given more than one thread, of a text long enough,
 // runs the passes that need no order between their steps in pieces shared
 // by this thread and one helper thread, and fills the fresh suffix array
-// while it looks for the LMS positions. The inducing scans stay on one
-// thread: each placement depends on the ones before it. Every piece writes
-// its own entries; the result is the same as on one thread.
+// while it looks for the LMS positions. Each placement of an inducing scan
+// depends on the ones before it; the byte level's scans are shared in
+// blocks (see SharedScan), the reduced levels' stay on one thread. Every
+// piece writes its own entries; the result is the same as on one thread.
 //
 // Pieces are claimed one at a time and the caller claims them too, so the
 // caller never waits for the helper to start: a helper that the machine
 // does not schedule costs nothing, one descheduled in a piece costs the
-// wait for that piece. Nor does the caller
-// sleep while the helper finishes a piece: it yields instead, so that on a
-// busy machine it does not have to wait for a core to be woken on.
+// wait for that piece. Nor does the caller sleep while the helper finishes
+// a piece: it spins a little and then yields, so that on a busy machine it
+// does not have to wait for a core to be woken on.
 
 // Texts below this many bytes are sorted on one thread, and passes over
 // fewer entries than this are not split.
@@ -365,7 +366,14 @@ public:
             piece(k);
             done_.fetch_add(1, std::memory_order_release);
         }
-        while (done_.load(std::memory_order_acquire) != count) std::this_thread::yield();
+        // The helper's last piece is usually microseconds from done: spin
+        // on it first, then yield.
+        for (unsigned spin = 0; done_.load(std::memory_order_acquire) != count; ++spin) {
+            if (spin < waitSpins)
+                pause();
+            else
+                std::this_thread::yield();
+        }
     }
 
     // Calls part(lo, hi) over [0, n) in pieces, at multiples of 64.
@@ -421,6 +429,7 @@ private:
 #endif
     }
     static constexpr unsigned spinMicroseconds = 200;
+    static constexpr unsigned waitSpins = 1u << 12;
 
     std::mutex mutex_;
     std::condition_variable workReady_;
