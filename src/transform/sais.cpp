@@ -325,12 +325,11 @@ public:
     ~PassHelper()
     {
         if (!thread_.joinable()) return;
+        stop_.store(true);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-            runs_.fetch_add(1, std::memory_order_release);
+            wake_.notify_one();
         }
-        workReady_.notify_one();
         thread_.join();
     }
 
@@ -346,23 +345,17 @@ public:
             for (unsigned k = 0; k < count; ++k) piece(k);
             return;
         }
-        {
+        assert(count <= 0xFFFF);
+        call_.store([](void* context, unsigned k) { (*static_cast<Piece*>(context))(k); }, std::memory_order_relaxed);
+        context_.store(&piece, std::memory_order_relaxed);
+        done_.store(0, std::memory_order_relaxed);
+        const std::uint64_t number = (pass_.load(std::memory_order_relaxed) >> 32) + 1;
+        pass_.store(number << 32 | std::uint64_t(count) << 16);
+        if (sleeping_.load()) {
             std::lock_guard<std::mutex> lock(mutex_);
-            call_ = [](void* context, unsigned k) { (*static_cast<Piece*>(context))(k); };
-            context_ = &piece;
-            count_ = count;
-            next_ = 0;
-            done_.store(0, std::memory_order_relaxed);
-            runs_.fetch_add(1, std::memory_order_release);
+            wake_.notify_one();
         }
-        workReady_.notify_one();
-        for (;;) {
-            unsigned k;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (next_ == count_) break;
-                k = next_++;
-            }
+        for (unsigned k; claim(number, k);) {
             piece(k);
             done_.fetch_add(1, std::memory_order_release);
         }
@@ -394,32 +387,48 @@ public:
     static unsigned pieceEnd(unsigned n, unsigned k) { return k + 1 == pieces ? n : pieceStart(n, k + 1); }
 
 private:
+    // Takes the next piece of pass `number` into k; false when none is left
+    // or the pass is no longer the current one.
+    bool claim(std::uint64_t number, unsigned& k)
+    {
+        std::uint64_t word = pass_.load(std::memory_order_acquire);
+        for (;;) {
+            const unsigned count = (word >> 16) & 0xFFFF, next = word & 0xFFFF;
+            if (word >> 32 != number || next == count) return false;
+            if (pass_.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+                k = next;
+                return true;
+            }
+        }
+    }
+
     void serve()
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::uint64_t seen = 0;  // the last pass taken part in
         for (;;) {
-            if (!stop_ && next_ == count_) {
-                // The passes of a shared scan come some microseconds apart:
-                // watch for the next one a while before sleeping, so that it
-                // does not wait for this thread to be woken.
-                const unsigned seen = runs_.load(std::memory_order_relaxed);
-                lock.unlock();
-                const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
-                for (unsigned spin = 1; runs_.load(std::memory_order_acquire) == seen; ++spin) {
-                    pause();
-                    if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) break;
+            // The passes of a shared scan come some microseconds apart:
+            // watch for the next one a while before sleeping, so that it
+            // does not wait for this thread to be woken.
+            auto fresh = [this, &seen] { return stop_.load() || pass_.load() >> 32 != seen; };
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
+            for (unsigned spin = 1; !fresh(); ++spin) {
+                pause();
+                if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    sleeping_.store(true);
+                    wake_.wait(lock, fresh);
+                    sleeping_.store(false);
+                    break;
                 }
-                lock.lock();
             }
-            workReady_.wait(lock, [this] { return stop_ || next_ < count_; });
-            if (stop_) return;
-            const unsigned k = next_++;
-            void (*const call)(void*, unsigned) = call_;
-            void* const context = context_;
-            lock.unlock();
-            call(context, k);
-            done_.fetch_add(1, std::memory_order_release);
-            lock.lock();
+            if (stop_.load()) return;
+            seen = pass_.load(std::memory_order_acquire) >> 32;
+            for (unsigned k; claim(seen, k);) {
+                // Stable while the claimed piece runs: the caller waits for
+                // it before starting another pass.
+                call_.load(std::memory_order_relaxed)(context_.load(std::memory_order_relaxed), k);
+                done_.fetch_add(1, std::memory_order_release);
+            }
         }
     }
     static void pause()
@@ -431,15 +440,17 @@ private:
     static constexpr unsigned spinMicroseconds = 200;
     static constexpr unsigned waitSpins = 1u << 12;
 
-    std::mutex mutex_;
-    std::condition_variable workReady_;
-    void (*call_)(void*, unsigned) = nullptr;
-    void* context_ = nullptr;
-    unsigned count_ = 0;
-    unsigned next_ = 0;
+    // The current pass in one word, so that a piece is claimed by one
+    // compare-and-swap: its number (high 32 bits), its piece count and the
+    // next piece to take (16 bits each).
+    std::atomic<std::uint64_t> pass_{0};
+    std::atomic<void (*)(void*, unsigned)> call_{nullptr};
+    std::atomic<void*> context_{nullptr};
     std::atomic<unsigned> done_{0};
-    std::atomic<unsigned> runs_{0};  // run() calls so far
-    bool stop_ = false;
+    std::atomic<bool> sleeping_{false};
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable wake_;
     std::thread thread_;
 };
 
@@ -1149,6 +1160,9 @@ inline void mergeGroups(unsigned& group, unsigned* last, ScanHalf& first, ScanHa
 // from the text.
 struct ByteScan {
     static constexpr unsigned distance = 32;
+    // The halves of a shared block fetch further ahead: measured faster
+    // there, not in the one-thread scans.
+    static constexpr unsigned collectDistance = 64;
     const unsigned char* t;
     unsigned* sa;
     unsigned n;
@@ -1204,7 +1218,7 @@ struct NameUp : ByteScan {
         std::fill(count, count + 256, 0u);
         unsigned m = 0, group = 0;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
-        scanUp<distance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanUp<collectDistance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned v = sa[k];
             group += v >> 31;
             const unsigned j = (v & positionMask) - 1;
@@ -1305,7 +1319,7 @@ struct NameDown : ByteScan {
         std::fill(count, count + 256, 0u);
         unsigned m = 0, group = 0, leftBoundary = half.leftBoundary;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
-        scanDown<distance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanDown<collectDistance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned v = sa[k];
             const unsigned s = v & positionMask;
             const unsigned char b = t[s];
@@ -1386,7 +1400,7 @@ struct TransformUp : ByteScan {
         std::fill(count, count + 256, 0u);
         unsigned m = 0;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-        scanUp<distance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanUp<collectDistance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned j = sa[k] - 1;
             if (j >= n) return;
             const unsigned char c = t[j];
@@ -1445,7 +1459,7 @@ struct TransformDown : ByteScan {
         std::fill(count, count + 256, 0u);
         unsigned m = 0, primary = ~0u;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-        scanDown<distance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanDown<collectDistance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned s = sa[k];
             if (s & boundaryFlag) return;
             if (s == 0) {
