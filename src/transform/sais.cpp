@@ -1010,32 +1010,37 @@ VARN_ALWAYS_INLINE void bucketsDown(const unsigned* start, unsigned hi, unsigned
 // blocks that no placement from the block itself can land in: scanning up,
 // every byte's next slot lies at or above the block's end; scanning down,
 // at or below its start. The slots of such a block are final before it is
-// scanned, so its two halves are read side by side, each listing what its
-// slots induce and counting it per byte. From the counts every half gets
-// its own stretch of each bucket, in the order one thread would have
-// placed them, and the halves place side by side. Where such a block would
-// be short (a run of one byte induces the slot right after), the scan goes
-// on alone for a while. Same result as one thread.
+// scanned, so its parts are read side by side, each listing what its slots
+// induce and counting it per byte. From the counts every part gets its own
+// stretch of each bucket, in the order one thread would have placed them,
+// and the parts place side by side. A block has a few parts more than
+// threads, so that neither thread waits long for the other's last one.
+// Where such a block would be short (a run of one byte induces the slot
+// right after), the scan goes on alone for a while. Same result as one
+// thread.
 //
 // A scan type gives:
 //  - plain(from, to): the one-thread scan over those slots;
 //  - bound: its 256 bucket pointers;
-//  - begin(upper, lower): state carried into the halves, before they are read;
-//  - collect(half, items): lists the half's placements in scan order;
-//  - merge(first, second): the halves' pointers from the counts;
-//  - place(half, items): writes the half's placements.
-struct ScanHalf {
+//  - begin(parts): state carried into the parts, before they are read;
+//  - collect(part, items): lists the part's placements in scan order;
+//  - merge(parts): the parts' pointers from the counts;
+//  - place(part, items): writes the part's placements.
+// Parts are numbered in scan order.
+struct ScanPart {
     unsigned lo = 0, hi = 0;
     unsigned items = 0;         // placements listed, from index lo - block start
     unsigned count[256];        // placements per byte
-    unsigned next[256];         // the half's bucket pointers
+    unsigned next[256];         // the part's bucket pointers
     unsigned last[256];         // naming scans: group of each bucket's previous placement
-    unsigned lastItem[256];     // naming scans: group of the half's last placement per byte
-    unsigned groups = 0;        // naming scans: boundaries counted in the half
-    unsigned groupBase = 0;     // naming scans: groups before the half
+    unsigned lastItem[256];     // naming scans: group of the part's last placement per byte
+    unsigned groups = 0;        // naming scans: boundaries counted in the part
+    unsigned groupBase = 0;     // naming scans: groups before the part
     unsigned leftBoundary = 0;  // naming scan down: in, then out
     unsigned primary = ~0u;     // transform scan down: the slot of suffix 0
 };
+
+constexpr unsigned blockParts = 4;
 
 struct ScanItems {
     explicit ScanItems(unsigned size) : value(new unsigned[size]), group(new unsigned[size]), symbol(new unsigned char[size]) {}
@@ -1066,7 +1071,10 @@ public:
                 lo = hi;
                 continue;
             }
-            split(lo, lo + (hi - lo) / 2, hi, false);
+            for (unsigned i = 0; i < blockParts; ++i) {
+                part_[i].lo = lo + (hi - lo) / blockParts * i;
+                part_[i].hi = i + 1 == blockParts ? hi : lo + (hi - lo) / blockParts * (i + 1);
+            }
             share(scan, lo);
             lo = hi;
         }
@@ -1086,72 +1094,75 @@ public:
                 hi = lo;
                 continue;
             }
-            split(lo, lo + (hi - lo) / 2, hi, true);
+            for (unsigned i = 0; i < blockParts; ++i) {
+                part_[i].hi = hi - (hi - lo) / blockParts * i;
+                part_[i].lo = i + 1 == blockParts ? lo : hi - (hi - lo) / blockParts * (i + 1);
+            }
             share(scan, lo);
             hi = lo;
         }
     }
 
 private:
-    // The first half scanned is half_[0].
-    void split(unsigned lo, unsigned mid, unsigned hi, bool upperFirst)
-    {
-        ScanHalf& upper = half_[upperFirst ? 0 : 1];
-        ScanHalf& lower = half_[upperFirst ? 1 : 0];
-        upper.lo = mid;
-        upper.hi = hi;
-        lower.lo = lo;
-        lower.hi = mid;
-    }
     template <class Scan>
     void share(Scan& scan, unsigned lo)
     {
-        scan.begin(half_[0], half_[1]);
+        scan.begin(part_);
         ScanItems& items = items_;
-        ScanHalf* const half = half_;
-        helper_.run(2, [&scan, &items, half, lo](unsigned h) { scan.collect(half[h], items, half[h].lo - lo); });
-        scan.merge(half_[0], half_[1]);
-        helper_.run(2, [&scan, &items, half, lo](unsigned h) { scan.place(half[h], items, half[h].lo - lo); });
+        ScanPart* const part = part_;
+        helper_.run(blockParts, [&scan, &items, part, lo](unsigned i) { scan.collect(part[i], items, part[i].lo - lo); });
+        scan.merge(part_);
+        helper_.run(blockParts, [&scan, &items, part, lo](unsigned i) { scan.place(part[i], items, part[i].lo - lo); });
     }
 
     PassHelper& helper_;
     ScanItems items_;
-    ScanHalf half_[2];
+    ScanPart part_[blockParts];
 };
 
-// Merge steps shared by the scans: the halves' bucket pointers follow one
+// Merge steps shared by the scans: the parts' bucket pointers follow one
 // another, scanning up or down.
-inline void mergeUp(unsigned* bound, ScanHalf& first, ScanHalf& second)
+inline void mergeUp(unsigned* bound, ScanPart* parts)
 {
     for (unsigned c = 0; c < 256; ++c) {
-        first.next[c] = bound[c];
-        second.next[c] = bound[c] + first.count[c];
-        bound[c] = second.next[c] + second.count[c];
+        unsigned next = bound[c];
+        for (unsigned i = 0; i < blockParts; ++i) {
+            parts[i].next[c] = next;
+            next += parts[i].count[c];
+        }
+        bound[c] = next;
     }
 }
 
-inline void mergeDown(unsigned* bound, ScanHalf& first, ScanHalf& second)
+inline void mergeDown(unsigned* bound, ScanPart* parts)
 {
     for (unsigned c = 0; c < 256; ++c) {
-        first.next[c] = bound[c];
-        second.next[c] = bound[c] - first.count[c];
-        bound[c] = second.next[c] - second.count[c];
+        unsigned next = bound[c];
+        for (unsigned i = 0; i < blockParts; ++i) {
+            parts[i].next[c] = next;
+            next -= parts[i].count[c];
+        }
+        bound[c] = next;
     }
 }
 
-// The naming scans' group counts: each half's own count starts after the
-// one before it, and a bucket's previous placement is the first half's last
-// one in it, if any.
-inline void mergeGroups(unsigned& group, unsigned* last, ScanHalf& first, ScanHalf& second)
+// The naming scans' group counts: each part's own count starts after the
+// one before it, and a bucket's previous placement is the last one in it of
+// the parts before, if any.
+inline void mergeGroups(unsigned& group, unsigned* last, ScanPart* parts)
 {
-    first.groupBase = group;
-    second.groupBase = group + first.groups;
-    for (unsigned c = 0; c < 256; ++c) {
-        first.last[c] = last[c];
-        second.last[c] = first.count[c] != 0 ? first.groupBase + first.lastItem[c] : last[c];
-        last[c] = second.count[c] != 0 ? second.groupBase + second.lastItem[c] : second.last[c];
+    for (unsigned i = 0; i < blockParts; ++i) {
+        parts[i].groupBase = group;
+        group += parts[i].groups;
     }
-    group = second.groupBase + second.groups;
+    for (unsigned c = 0; c < 256; ++c) {
+        unsigned previous = last[c];
+        for (unsigned i = 0; i < blockParts; ++i) {
+            parts[i].last[c] = previous;
+            if (parts[i].count[c] != 0) previous = parts[i].groupBase + parts[i].lastItem[c];
+        }
+        last[c] = previous;
+    }
 }
 
 // The scans of the byte level (see ByteSorter), each over its own bucket
@@ -1160,7 +1171,7 @@ inline void mergeGroups(unsigned& group, unsigned* last, ScanHalf& first, ScanHa
 // from the text.
 struct ByteScan {
     static constexpr unsigned distance = 32;
-    // The halves of a shared block fetch further ahead: measured faster
+    // The parts of a shared block fetch further ahead: measured faster
     // there, not in the one-thread scans.
     static constexpr unsigned collectDistance = 64;
     const unsigned char* t;
@@ -1204,8 +1215,8 @@ struct NameUp : ByteScan {
         std::copy(last, last + 256, this->last);
         this->group = group;
     }
-    void begin(ScanHalf&, ScanHalf&) {}
-    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    void begin(ScanPart*) {}
+    void collect(ScanPart& part, ScanItems& items, unsigned at) const
     {
         const unsigned char* const t = this->t;
         const unsigned* const sa = this->sa;
@@ -1213,12 +1224,12 @@ struct NameUp : ByteScan {
         unsigned* const value = items.value.get() + at;
         unsigned* const groups = items.group.get() + at;
         unsigned char* const symbol = items.symbol.get() + at;
-        unsigned* const count = half.count;
-        unsigned* const lastItem = half.lastItem;
+        unsigned* const count = part.count;
+        unsigned* const lastItem = part.lastItem;
         std::fill(count, count + 256, 0u);
         unsigned m = 0, group = 0;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
-        scanUp<collectDistance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanUp<collectDistance>(part.lo, part.hi, part.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned v = sa[k];
             group += v >> 31;
             const unsigned j = (v & positionMask) - 1;
@@ -1231,24 +1242,24 @@ struct NameUp : ByteScan {
             ++count[c];
             lastItem[c] = group;
         });
-        half.items = m;
-        half.groups = group;
+        part.items = m;
+        part.groups = group;
     }
-    void merge(ScanHalf& first, ScanHalf& second)
+    void merge(ScanPart* parts)
     {
-        mergeUp(bound, first, second);
-        mergeGroups(group, last, first, second);
+        mergeUp(bound, parts);
+        mergeGroups(group, last, parts);
     }
-    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    void place(ScanPart& part, const ScanItems& items, unsigned at) const
     {
         unsigned* const sa = this->sa;
         const unsigned* const value = items.value.get() + at;
         const unsigned* const groups = items.group.get() + at;
         const unsigned char* const symbol = items.symbol.get() + at;
-        for (unsigned m = 0; m < half.items; ++m) {
-            const unsigned c = symbol[m], group = half.groupBase + groups[m];
-            sa[half.next[c]++] = value[m] | (half.last[c] != group ? boundaryFlag : 0u);
-            half.last[c] = group;
+        for (unsigned m = 0; m < part.items; ++m) {
+            const unsigned c = symbol[m], group = part.groupBase + groups[m];
+            sa[part.next[c]++] = value[m] | (part.last[c] != group ? boundaryFlag : 0u);
+            part.last[c] = group;
         }
     }
 };
@@ -1300,13 +1311,16 @@ struct NameDown : ByteScan {
     }
     // No placement lands in a shared block, so whether a slot of it is in
     // its bucket's S-type part does not change while it is scanned.
-    void begin(ScanHalf& first, ScanHalf& second) const
+    void begin(ScanPart* parts) const
     {
-        first.leftBoundary = leftBoundary;
-        const unsigned v = sa[first.lo];
-        second.leftBoundary = first.lo >= bound[t[v & positionMask]] ? 1u : v >> 31;
+        parts[0].leftBoundary = leftBoundary;
+        for (unsigned i = 1; i < blockParts; ++i) {
+            const unsigned above = parts[i - 1].lo;
+            const unsigned v = sa[above];
+            parts[i].leftBoundary = above >= bound[t[v & positionMask]] ? 1u : v >> 31;
+        }
     }
-    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    void collect(ScanPart& part, ScanItems& items, unsigned at) const
     {
         const unsigned char* const t = this->t;
         const unsigned* const sa = this->sa;
@@ -1314,12 +1328,12 @@ struct NameDown : ByteScan {
         unsigned* const value = items.value.get() + at;
         unsigned* const groups = items.group.get() + at;
         unsigned char* const symbol = items.symbol.get() + at;
-        unsigned* const count = half.count;
-        unsigned* const lastItem = half.lastItem;
+        unsigned* const count = part.count;
+        unsigned* const lastItem = part.lastItem;
         std::fill(count, count + 256, 0u);
-        unsigned m = 0, group = 0, leftBoundary = half.leftBoundary;
+        unsigned m = 0, group = 0, leftBoundary = part.leftBoundary;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
-        scanDown<collectDistance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanDown<collectDistance>(part.hi, part.lo, part.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned v = sa[k];
             const unsigned s = v & positionMask;
             const unsigned char b = t[s];
@@ -1341,26 +1355,26 @@ struct NameDown : ByteScan {
                 lastItem[c] = group;
             }
         });
-        half.items = m;
-        half.groups = group;
-        half.leftBoundary = leftBoundary;
+        part.items = m;
+        part.groups = group;
+        part.leftBoundary = leftBoundary;
     }
-    void merge(ScanHalf& first, ScanHalf& second)
+    void merge(ScanPart* parts)
     {
-        mergeDown(bound, first, second);
-        mergeGroups(group, last, first, second);
-        leftBoundary = second.leftBoundary;
+        mergeDown(bound, parts);
+        mergeGroups(group, last, parts);
+        leftBoundary = parts[blockParts - 1].leftBoundary;
     }
-    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    void place(ScanPart& part, const ScanItems& items, unsigned at) const
     {
         unsigned* const sa = this->sa;
         const unsigned* const value = items.value.get() + at;
         const unsigned* const groups = items.group.get() + at;
         const unsigned char* const symbol = items.symbol.get() + at;
-        for (unsigned m = 0; m < half.items; ++m) {
-            const unsigned c = symbol[m], group = half.groupBase + groups[m];
-            sa[--half.next[c]] = value[m] | (half.last[c] != group ? boundaryFlag : 0u);
-            half.last[c] = group;
+        for (unsigned m = 0; m < part.items; ++m) {
+            const unsigned c = symbol[m], group = part.groupBase + groups[m];
+            sa[--part.next[c]] = value[m] | (part.last[c] != group ? boundaryFlag : 0u);
+            part.last[c] = group;
         }
     }
 };
@@ -1388,19 +1402,19 @@ struct TransformUp : ByteScan {
             }
         });
     }
-    void begin(ScanHalf&, ScanHalf&) {}
-    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    void begin(ScanPart*) {}
+    void collect(ScanPart& part, ScanItems& items, unsigned at) const
     {
         const unsigned char* const t = this->t;
         unsigned* const sa = this->sa;
         const unsigned n = this->n;
         unsigned* const value = items.value.get() + at;
         unsigned char* const symbol = items.symbol.get() + at;
-        unsigned* const count = half.count;
+        unsigned* const count = part.count;
         std::fill(count, count + 256, 0u);
         unsigned m = 0;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-        scanUp<collectDistance>(half.lo, half.hi, half.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanUp<collectDistance>(part.lo, part.hi, part.hi, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned j = sa[k] - 1;
             if (j >= n) return;
             const unsigned char c = t[j];
@@ -1410,15 +1424,15 @@ struct TransformUp : ByteScan {
             ++count[c];
             sa[k] = boundaryFlag | c;
         });
-        half.items = m;
+        part.items = m;
     }
-    void merge(ScanHalf& first, ScanHalf& second) { mergeUp(bound, first, second); }
-    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    void merge(ScanPart* parts) { mergeUp(bound, parts); }
+    void place(ScanPart& part, const ScanItems& items, unsigned at) const
     {
         unsigned* const sa = this->sa;
         const unsigned* const value = items.value.get() + at;
         const unsigned char* const symbol = items.symbol.get() + at;
-        for (unsigned m = 0; m < half.items; ++m) sa[half.next[symbol[m]]++] = value[m];
+        for (unsigned m = 0; m < part.items; ++m) sa[part.next[symbol[m]]++] = value[m];
     }
 };
 
@@ -1448,18 +1462,21 @@ struct TransformDown : ByteScan {
         });
         this->primary = primary;
     }
-    void begin(ScanHalf& first, ScanHalf& second) const { first.primary = second.primary = ~0u; }
-    void collect(ScanHalf& half, ScanItems& items, unsigned at) const
+    void begin(ScanPart* parts) const
+    {
+        for (unsigned i = 0; i < blockParts; ++i) parts[i].primary = ~0u;
+    }
+    void collect(ScanPart& part, ScanItems& items, unsigned at) const
     {
         const unsigned char* const t = this->t;
         unsigned* const sa = this->sa;
         unsigned* const value = items.value.get() + at;
         unsigned char* const symbol = items.symbol.get() + at;
-        unsigned* const count = half.count;
+        unsigned* const count = part.count;
         std::fill(count, count + 256, 0u);
         unsigned m = 0, primary = ~0u;
         auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k); };
-        scanDown<collectDistance>(half.hi, half.lo, half.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
+        scanDown<collectDistance>(part.hi, part.lo, part.lo, fetch, [&](unsigned k) VARN_FORCE_INLINE {
             const unsigned s = sa[k];
             if (s & boundaryFlag) return;
             if (s == 0) {
@@ -1474,21 +1491,21 @@ struct TransformDown : ByteScan {
             }
             sa[k] = boundaryFlag | c;
         });
-        half.items = m;
-        half.primary = primary;
+        part.items = m;
+        part.primary = primary;
     }
-    void merge(ScanHalf& first, ScanHalf& second)
+    void merge(ScanPart* parts)
     {
-        mergeDown(bound, first, second);
-        if (first.primary != ~0u) primary = first.primary;
-        if (second.primary != ~0u) primary = second.primary;
+        mergeDown(bound, parts);
+        for (unsigned i = 0; i < blockParts; ++i)
+            if (parts[i].primary != ~0u) primary = parts[i].primary;
     }
-    void place(ScanHalf& half, const ScanItems& items, unsigned at) const
+    void place(ScanPart& part, const ScanItems& items, unsigned at) const
     {
         unsigned* const sa = this->sa;
         const unsigned* const value = items.value.get() + at;
         const unsigned char* const symbol = items.symbol.get() + at;
-        for (unsigned m = 0; m < half.items; ++m) sa[--half.next[symbol[m]]] = value[m];
+        for (unsigned m = 0; m < part.items; ++m) sa[--part.next[symbol[m]]] = value[m];
     }
 };
 
