@@ -105,7 +105,12 @@ std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsign
     const long bwtStart = stages::tick(observer);
     SuffixArrayRelay relay(observer);
     const bool relaySuffixes = observer != nullptr && observer->wantsSuffixArray();
-    const unsigned primary = bwt<char, unsigned>(data, size, relaySuffixes ? &relay : nullptr, threads);
+    // The sort's byte counts are the transform's, which the distance
+    // transform on its own thread would otherwise count first.
+    const bool overlapping = settings.method == methodDC && threads > 1 && observer == nullptr;
+    unsigned byteCounts[256];
+    const unsigned primary =
+        bwt<char, unsigned>(data, size, relaySuffixes ? &relay : nullptr, threads, overlapping ? byteCounts : nullptr);
     const long bwtEnd = stages::tick(observer);
     times.add("   BWT time: ", bwtStart, bwtEnd);
     if (observer) {
@@ -123,8 +128,7 @@ std::size_t encodeBlockInPlace(const BlockSettings& settings, char* data, unsign
         stages::putWord(bits, primary);
         // An observer's timing lines and dumps want the stages one after
         // the other, so it gets the one-thread path.
-        const bool overlapped =
-            threads > 1 && observer == nullptr && stages::encodeDistancesOverlapped(data, size, bits);
+        const bool overlapped = overlapping && stages::encodeDistancesOverlapped(data, size, bits, byteCounts);
         if (!overlapped) {
             stages::encodeDistances(data, size, bits, observer, times);
             bits.flush();

@@ -68,11 +68,11 @@ private:
 
 namespace stages {
 
-bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits)
+bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits, const unsigned* byteCounts)
 {
     if (size < smallestOverlappedBlock) return false;
     ForwardDistanceCoder<char, unsigned> dc;
-    dc.start(data, data + size);
+    dc.start(data, data + size, byteCounts);
     std::unique_ptr<ValueFeed> feed;
     try {
         feed.reset(new ValueFeed([&dc](ValueFeed& to) {

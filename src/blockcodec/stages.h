@@ -61,7 +61,10 @@ void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserve
 // borrows `data` itself; the coder writes over a byte only once the
 // transform has read it for the last time. Returns false, having written
 // nothing, for blocks too small to gain and when no thread can be had.
-bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits);
+// `byteCounts`, if not null, holds the number of each byte value in the
+// block (256 entries), so that the transform need not count them.
+bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits,
+                               const unsigned* byteCounts = nullptr);
 void encodeMTFAdaptive(char* data, unsigned size, bool zeroRuns, OutBitStream& bits, BlockObserver* observer,
                        StageTimes& times);
 void encodeMTFStatic(char* data, unsigned size, bool zeroRuns, OutBitStream& bits, BlockObserver* observer,

@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 
+#include "transform/bytecounts.h"
 #include "transform/sais.h"
 
 namespace {
@@ -368,15 +369,18 @@ std::unique_ptr<IndexT[]> suffixArray(const char* begin, const char* end)
 }
 
 template <class CharT, class IndexT>
-IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener, unsigned threads)
+IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener, unsigned threads, unsigned* byteCounts)
 {
     static_assert(sizeof(CharT) == 1, "bwt sorts bytes");
-    if (size == 0) return 0;
     // Without a listener nobody needs the order itself: the sort writes the
     // transform directly and skips the gather below.
-    if (listener == nullptr) {
+    if (listener == nullptr || size == 0) {
         unsigned char* const block = reinterpret_cast<unsigned char*>(data);
-        return bwtFromSais(block, block, size, threads);
+        return bwtFromSais(block, block, size, threads, byteCounts);
+    }
+    if (byteCounts != nullptr) {
+        std::fill(byteCounts, byteCounts + 256, 0u);
+        countBytes(reinterpret_cast<const unsigned char*>(data), static_cast<unsigned>(size), byteCounts);
     }
     const char* bytes = reinterpret_cast<const char*>(data);
     const std::unique_ptr<IndexT[]> sa = suffixArrayFast<IndexT>(bytes, bytes + size, threads);
@@ -410,4 +414,5 @@ IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener, unsigned thr
 }
 
 template std::unique_ptr<unsigned[]> suffixArray<unsigned>(const char* begin, const char* end);
-template unsigned bwt<char, unsigned>(char* data, unsigned size, SuffixArrayListener* listener, unsigned threads);
+template unsigned bwt<char, unsigned>(char* data, unsigned size, SuffixArrayListener* listener, unsigned threads,
+                                      unsigned* byteCounts);

@@ -33,6 +33,9 @@ public:
 // directly (bwtFromSais); a `listener` is shown the suffix array first. Allocation
 // failures propagate; the block is then left untransformed. With `threads`
 // > 1 the sort of a long block uses a second thread; the result is the same.
+// A non-null `byteCounts` receives the number of each byte value in the
+// block (and so in its transform), 256 entries.
 // Instantiated for CharT = char, IndexT = unsigned.
 template <class CharT, class IndexT>
-IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener = nullptr, unsigned threads = 1);
+IndexT bwt(CharT* data, IndexT size, SuffixArrayListener* listener = nullptr, unsigned threads = 1,
+           unsigned* byteCounts = nullptr);

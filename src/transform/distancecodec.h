@@ -345,13 +345,19 @@ public:
 
     // Takes the block [begin, end), which must stay unchanged from
     // released() on until finished(), and allocates the sequence (the only
-    // allocation; std::bad_alloc propagates). Call once.
-    void start(const Symbol* begin, const Symbol* end)
+    // allocation; std::bad_alloc propagates). Call once. `histogram`, when
+    // given, is the number of each symbol in the block (256 entries), which
+    // the first advance() then need not count.
+    void start(const Symbol* begin, const Symbol* end, const Count* histogram = nullptr)
     {
         assert(!values_.get() && "start is called once per object");
         begin_ = begin;
         size_ = static_cast<Count>(end - begin);
         values_ = LargeArray<Count>(std::size_t(size_) + alphabetSize);
+        if (histogram != nullptr) {
+            std::copy(histogram, histogram + alphabetSize, left_);
+            histogramGiven_ = true;
+        }
     }
 
     // Goes over the next `runs` runs (fewer at the block's end). The first
@@ -424,6 +430,7 @@ private:
     Count size_ = 0;
     LargeArray<Count> values_;
     bool histogramTaken_ = false;
+    bool histogramGiven_ = false;
     bool headerFinal_ = false;
     Count at_ = 0;                      // start of the next run
     Count next_ = alphabetSize;         // entry of the next run
@@ -444,7 +451,7 @@ private:
 template <typename Symbol, typename Count>
 void ForwardDistanceCoder<Symbol, Count>::takeHistogram()
 {
-    countBytes(reinterpret_cast<const unsigned char*>(begin_), size_, left_);
+    if (!histogramGiven_) countBytes(reinterpret_cast<const unsigned char*>(begin_), size_, left_);
     for (unsigned s = 0; s < alphabetSize; ++s) {
         if (left_[s] != 0) {
             state_[s] = present;

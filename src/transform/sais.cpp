@@ -1557,6 +1557,8 @@ public:
         for (unsigned c = 0; c < 256; ++c) start_[c + 1] = start_[c] + counts_[c];
     }
 
+    // The number of each byte value in the text, into counts[0, 256).
+    void counts(unsigned* counts) const { std::copy(counts_, counts_ + 256, counts); }
     // Leaves the LMS suffixes in their final order at their bucket ends and
     // every other slot empty.
     void placeLmsSuffixes();
@@ -1745,17 +1747,20 @@ std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end, un
     return sa;
 }
 
-unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n, unsigned threads)
+unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n, unsigned threads, unsigned* byteCounts)
 {
+    if (byteCounts != nullptr) std::fill(byteCounts, byteCounts + 256, 0u);
     if (n == 0) return 0;
     assert(n < ByteSorter::lmsBit);
     if (n == 1) {
+        if (byteCounts != nullptr) byteCounts[in[0]] = 1;
         out[0] = in[0];
         return 0;
     }
     LargeArray<unsigned> sa(n);
     PassHelper helper(n >= threadedMinimum ? threads : 1);
     ByteSorter sorter(in, sa.get(), n, helper);
+    if (byteCounts != nullptr) sorter.counts(byteCounts);
     sorter.placeLmsSuffixes();
     return sorter.induceTransform(out);
 }

@@ -29,4 +29,7 @@ std::unique_ptr<IndexT[]> suffixArrayFast(const char* begin, const char* end, un
 // touches nothing. Requires n < 2^30. Working memory as above: 4n bytes for
 // the order plus the bit sets and, rarely, a reduced problem's table.
 // Allocation failures propagate with `out` untouched. `threads` as above.
-unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n, unsigned threads = 1);
+// A non-null `byteCounts` receives the number of each byte value among the
+// n (those of the transform too), which the sort counts anyway.
+unsigned bwtFromSais(const unsigned char* in, unsigned char* out, unsigned n, unsigned threads = 1,
+                     unsigned* byteCounts = nullptr);

@@ -171,6 +171,29 @@ TEST(Bwt, EmptyBlockReturnsZeroAndTouchesNothing)
     ibwt<char>(nullptr, nullptr, 0, 0);
 }
 
+// The counts handed out by the sort (or counted for a listener's path) are
+// the block's, at any thread count.
+TEST(Bwt, ByteCountsAreTheBlocks)
+{
+    struct Quiet : SuffixArrayListener {
+        void suffixArraySorted(const char*, unsigned, const unsigned*) override {}
+    } quiet;
+    std::mt19937 rng(99);
+    const std::string blocks[] = {"", "x", randomBlock(rng, 5000, 7, 'a'), randomBlock(rng, (1u << 20) + 3, 256, 0)};
+    for (const std::string& s : blocks) {
+        std::vector<unsigned> expected(256, 0);
+        for (unsigned char c : s) ++expected[c];
+        for (SuffixArrayListener* listener : {static_cast<SuffixArrayListener*>(nullptr), static_cast<SuffixArrayListener*>(&quiet)})
+            for (unsigned threads : {1u, 2u}) {
+                SCOPED_TRACE("size " + std::to_string(s.size()) + ", threads " + std::to_string(threads));
+                std::string block = s;
+                std::vector<unsigned> counts(256, 12345);
+                bwt<char, unsigned>(&block[0], static_cast<unsigned>(block.size()), listener, threads, counts.data());
+                EXPECT_EQ(counts, expected);
+            }
+    }
+}
+
 TEST(Bwt, HighBytesSortAfterLowBytes)
 {
     const std::string s = {'\x80', '\x7f', '\xff', '\x00', '\x80', '\x01'};

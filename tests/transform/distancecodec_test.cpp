@@ -533,5 +533,12 @@ TEST(DistanceCoding, ForwardCoderGivesTheSameSequenceInOrder)
                 EXPECT_GT(readyAtHalf, expected.size() / 3);
             }
         }
+        // With the block's histogram handed in, the same sequence.
+        unsigned histogram[256] = {};
+        for (unsigned char c : block) ++histogram[c];
+        ForwardDistanceCoder<char, unsigned> given;
+        given.start(block.data(), block.data() + block.size(), histogram);
+        while (!given.finished()) given.advance(64, 100);
+        EXPECT_EQ(std::vector<unsigned>(given.values(), given.values() + given.ready()), expected);
     }
 }
