@@ -1620,14 +1620,14 @@ void ByteSorter::placeLmsSuffixes()
     const unsigned n1 = static_cast<unsigned>(lms.count());
     if (n1 == 0) return;
 
-    unsigned tail[256];
-    tails(tail);
-    lms.forEach<unsigned>([sa, t, &tail](unsigned p) { sa[--tail[t[p]]] = p; });
+    // seeds[c]: where bucket c's LMS suffixes start, at the end of the
+    // bucket.
+    unsigned seeds[256];
+    tails(seeds);
+    lms.forEach<unsigned>([sa, t, &seeds](unsigned p) { sa[--seeds[t[p]]] = p; });
     // Seeds of one bucket all equal their first symbol: one group each.
-    unsigned end[256];
-    tails(end);
     for (unsigned c = 0; c < 256; ++c)
-        if (tail[c] != end[c]) sa[tail[c]] |= flag;
+        if (seeds[c] != start_[c + 1]) sa[seeds[c]] |= flag;
     induceAndNameL();
     induceAndNameS();
     std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
@@ -1642,17 +1642,21 @@ void ByteSorter::placeLmsSuffixes()
         ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data(), helper_).sort();
     }
 
-    // Ranks to positions, then each to the end of its bucket; the LMS suffix
-    // of rank i belongs at slot i or above, so going from the greatest down
-    // never overwrites one not yet moved.
+    // Ranks to positions, then back to where the seeds were. The LMS
+    // suffixes of one bucket are a run of ranks, which moves whole to the
+    // bucket's end; every run moves up (the slots of other suffixes below
+    // it outnumber the LMS ones), so going from the greatest bucket down
+    // never overwrites one not yet moved. Then the slots left between the
+    // runs are cleared; those from n1 up already are.
     ranksToPositionsFilling<0u>(sa, n_, n1, reduced, lms, helper_);
-    tails(tail);
-    for (unsigned i = n1; i-- > 0;) {
-        if (i >= prefetchDistance) __builtin_prefetch(t + sa[i - prefetchDistance]);
-        const unsigned p = sa[i];
-        sa[i] = 0;
-        sa[--tail[t[p]]] = p;
+    unsigned from = n1;
+    for (unsigned c = 256; c-- > 0;) {
+        const unsigned run = start_[c + 1] - seeds[c];
+        from -= run;
+        std::memmove(sa + seeds[c], sa + from, std::size_t(run) * sizeof(unsigned));
     }
+    for (unsigned c = 0; c < 256 && start_[c] < n1; ++c)
+        std::fill(sa + start_[c], sa + std::min(seeds[c], n1), 0u);
 }
 
 void ByteSorter::induceAndNameL()
