@@ -337,9 +337,10 @@ public:
 
     // Calls piece(k) once for every k < count, on this thread and the
     // helper, and returns when all calls have returned. piece must not
-    // throw.
+    // throw. `another`: a next pass follows within microseconds, so the
+    // helper should watch for it rather than sleep.
     template <class Piece>
-    void run(unsigned count, Piece piece)
+    void run(unsigned count, Piece piece, bool another = false)
     {
         if (!running()) {
             for (unsigned k = 0; k < count; ++k) piece(k);
@@ -349,6 +350,7 @@ public:
         call_.store([](void* context, unsigned k) { (*static_cast<Piece*>(context))(k); }, std::memory_order_relaxed);
         context_.store(&piece, std::memory_order_relaxed);
         done_.store(0, std::memory_order_relaxed);
+        another_.store(another, std::memory_order_relaxed);
         const std::uint64_t number = (pass_.load(std::memory_order_relaxed) >> 32) + 1;
         pass_.store(number << 32 | std::uint64_t(count) << 16);
         if (sleeping_.load()) {
@@ -408,9 +410,12 @@ private:
         for (;;) {
             // The passes of a shared scan come some microseconds apart:
             // watch for the next one a while before sleeping, so that it
-            // does not wait for this thread to be woken.
+            // does not wait for this thread to be woken. After other passes
+            // the caller goes on alone for a while (and another block's
+            // thread may want the core), so sleep at once.
             auto fresh = [this, &seen] { return stop_.load() || pass_.load() >> 32 != seen; };
-            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
+            const unsigned watch = another_.load(std::memory_order_relaxed) ? spinMicroseconds : 0;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(watch);
             for (unsigned spin = 1; !fresh(); ++spin) {
                 pause();
                 if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) {
@@ -447,6 +452,7 @@ private:
     std::atomic<void (*)(void*, unsigned)> call_{nullptr};
     std::atomic<void*> context_{nullptr};
     std::atomic<unsigned> done_{0};
+    std::atomic<bool> another_{false};  // the current pass's `another`
     std::atomic<bool> sleeping_{false};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
@@ -1110,9 +1116,11 @@ private:
         scan.begin(part_);
         ScanItems& items = items_;
         ScanPart* const part = part_;
-        helper_.run(blockParts, [&scan, &items, part, lo](unsigned i) { scan.collect(part[i], items, part[i].lo - lo); });
+        helper_.run(
+            blockParts, [&scan, &items, part, lo](unsigned i) { scan.collect(part[i], items, part[i].lo - lo); }, true);
         scan.merge(part_);
-        helper_.run(blockParts, [&scan, &items, part, lo](unsigned i) { scan.place(part[i], items, part[i].lo - lo); });
+        helper_.run(
+            blockParts, [&scan, &items, part, lo](unsigned i) { scan.place(part[i], items, part[i].lo - lo); }, true);
     }
 
     PassHelper& helper_;
