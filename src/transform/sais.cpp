@@ -1545,7 +1545,6 @@ class ByteSorter {
 public:
     static constexpr unsigned flag = boundaryFlag;
     static constexpr unsigned lmsBit = lmsFlag;
-    static constexpr unsigned position = positionMask;
     static constexpr unsigned prefetchDistance = 32;
 
     // 1 < n < 2^30; sa has n entries. With a running helper some passes
