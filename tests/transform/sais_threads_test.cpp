@@ -129,6 +129,30 @@ TEST(SaisThreads, TransformDoesNotDependOnThreadCount)
     }
 }
 
+// Shared scans cut their blocks at bucket pointers and split them in parts;
+// alphabets and lengths that move those cuts, and runs that force a scan to
+// go on alone for a while, against one thread.
+TEST(SaisThreads, SharedScanCutsDoNotChangeTheTransform)
+{
+    std::mt19937 rng(11);
+    for (unsigned alphabet : {3u, 17u, 256u})
+        for (std::size_t extra : {std::size_t(0), std::size_t(4097), std::size_t(32769)}) {
+            std::string s = randomBytes(mebibyte + extra, alphabet, rng());
+            for (std::size_t i = rng() % 5000; i + 5000 < s.size(); i += 20000 + rng() % 200000)
+            {
+                const std::size_t run = 1 + rng() % 5000;
+                s.replace(i, run, run, s[i]);
+            }
+            SCOPED_TRACE("alphabet " + std::to_string(alphabet) + ", " + std::to_string(s.size()) + " bytes");
+            const unsigned n = static_cast<unsigned>(s.size());
+            const unsigned char* in = reinterpret_cast<const unsigned char*>(s.data());
+            std::string one(n, '\0'), two(n, '\0');
+            const unsigned primary = bwtFromSais(in, reinterpret_cast<unsigned char*>(&one[0]), n, 1);
+            ASSERT_EQ(bwtFromSais(in, reinterpret_cast<unsigned char*>(&two[0]), n, 2), primary);
+            ASSERT_EQ(two, one);
+        }
+}
+
 // The doubling sort is slow on long blocks; one text block and one run-heavy
 // block above the threshold check the threaded order against it directly.
 TEST(SaisThreads, ThreadedOrderMatchesDoublingSort)
