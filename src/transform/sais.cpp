@@ -1175,7 +1175,7 @@ inline void mergeGroups(unsigned& group, unsigned* last, ScanPart* parts)
 
 // The scans of the byte level (see ByteSorter), each over its own bucket
 // pointers `bound`; `start` holds the 257 bucket bounds. A slot's bucket is
-// the first byte of its suffix, so the halves of a shared block read it
+// the first byte of its suffix, so the parts of a shared block read it
 // from the text.
 struct ByteScan {
     static constexpr unsigned distance = 32;
