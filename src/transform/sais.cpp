@@ -286,6 +286,22 @@ constexpr unsigned boundaryFlag = 1u << 31;
 constexpr unsigned lmsFlag = 1u << 30;
 constexpr unsigned positionMask = lmsFlag - 1;
 
+// One slot's step of the group count in a right-to-left naming scan: an
+// S-type slot adds its own boundary flag; an L-type one adds whether a
+// boundary lies left of the slot scanned before it, as far as that slot
+// knows (an L-type slot from its flag, an S-type slot always, since an
+// L-type or another bucket's suffix is its left neighbour then).
+VARN_ALWAYS_INLINE void countGroupDown(unsigned v, bool sType, unsigned& group, unsigned& leftBoundary)
+{
+    if (sType) {
+        group += v >> 31;
+        leftBoundary = 1;
+    } else {
+        group += leftBoundary;
+        leftBoundary = v >> 31;
+    }
+}
+
 // Two threads. A sort given more than one thread, of a text long enough,
 // runs the passes that need no order between their steps in pieces shared
 // by this thread and one helper thread, and fills the fresh suffix array
@@ -937,7 +953,7 @@ void ReducedSorter::induceAndNameS()
     unsigned* const bucket = bucket_;
     setBounds<true, true>();
     unsigned group = 1;
-    unsigned leftBoundary = 1;  // as in ByteSorter::induceAndNameS()
+    unsigned leftBoundary = 1;  // see countGroupDown()
     auto fetch = [t, sa](unsigned k) { prefetchText(t, sa, k, positionMask); };
     scanDown<prefetchDistance>(n, 0, 0, fetch, [&](unsigned i) VARN_FORCE_INLINE {
         const unsigned v = sa[i];
@@ -947,13 +963,7 @@ void ReducedSorter::induceAndNameS()
         // a repeated name's when it lies in the part of its bucket this
         // scan has filled.
         const bool sType = isUnique(next) ? s + 1 < n && next < t[s + 1] : i >= bucket[bucketOf(next)];
-        if (sType) {
-            group += v >> 31;
-            leftBoundary = 1;
-        } else {
-            group += leftBoundary;
-            leftBoundary = v >> 31;
-        }
+        countGroupDown(v, sType, group, leftBoundary);
         if (s == 0) return;
         const unsigned c = t[s - 1];
         if (c < next || (c == next && sType)) {
@@ -1275,10 +1285,7 @@ struct NameUp : ByteScan {
 struct NameDown : ByteScan {
     unsigned* last;
     unsigned group;
-    // Whether a boundary lies left of the slot scanned last, as far as that
-    // slot knows: an L-type slot from its flag, an S-type slot always, since
-    // an L-type or another bucket's suffix is its left neighbour then.
-    unsigned leftBoundary;
+    unsigned leftBoundary;  // see countGroupDown()
 
     // Slots hold what this scan has placed (the S-type part of a bucket,
     // from its pointer up) and L-type suffixes.
@@ -1295,13 +1302,7 @@ struct NameDown : ByteScan {
             const unsigned v = sa[k];
             const unsigned s = v & positionMask;
             const bool sType = k >= bound[b];
-            if (sType) {
-                group += v >> 31;
-                leftBoundary = 1;
-            } else {
-                group += leftBoundary;
-                leftBoundary = v >> 31;
-            }
+            countGroupDown(v, sType, group, leftBoundary);
             if (s == 0) return;
             const unsigned char c = t[s - 1];
             if (c < b || (c == b && sType)) {
@@ -1346,13 +1347,7 @@ struct NameDown : ByteScan {
             const unsigned s = v & positionMask;
             const unsigned char b = t[s];
             const bool sType = k >= bound[b];
-            if (sType) {
-                group += v >> 31;
-                leftBoundary = 1;
-            } else {
-                group += leftBoundary;
-                leftBoundary = v >> 31;
-            }
+            countGroupDown(v, sType, group, leftBoundary);
             if (s == 0) return;
             const unsigned char c = t[s - 1];
             if (c < b || (c == b && sType)) {
