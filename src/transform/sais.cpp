@@ -267,15 +267,37 @@ inline void lowBytes(const unsigned* in, unsigned n, unsigned char* out)
     for (; i < n; ++i) out[i] = static_cast<unsigned char>(in[i]);
 }
 
-// Calls f(r) for every set bit r < n of the bit set at `words`, ascending.
+// Calls f(r) for every set bit r < n in words [w0, w1) of the bit set at
+// `words`, ascending.
 template <class F>
-void forEachBit(const std::uint64_t* words, unsigned n, F f)
+void forEachBitIn(const std::uint64_t* words, unsigned n, std::size_t w0, std::size_t w1, F f)
 {
-    for (unsigned w = 0; w <= (n - 1) / 64; ++w)
+    for (std::size_t w = w0; w < w1; ++w)
         for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
-            const unsigned r = 64 * w + static_cast<unsigned>(__builtin_ctzll(bits));
+            const unsigned r = static_cast<unsigned>(64 * w + __builtin_ctzll(bits));
             if (r < n) f(r);
         }
+}
+
+// Calls f(r, end) for every set bit r < n in words [w0, w1) of the bit set
+// at `words`, ascending, `end` being the next set bit below n, or n: the
+// runs of slots that start at the bits.
+template <class F>
+void forEachRunIn(const std::uint64_t* words, unsigned n, std::size_t w0, std::size_t w1, F f)
+{
+    bool any = false;
+    unsigned previous = 0;
+    forEachBitIn(words, n, w0, w1, [&](unsigned r) {
+        if (any) f(previous, r);
+        previous = r;
+        any = true;
+    });
+    if (!any) return;
+    const std::size_t last = (n - 1) / 64 + 1;
+    unsigned end = n;
+    for (std::size_t w = w1; w < last && end == n; ++w)
+        if (words[w] != 0) end = std::min(n, static_cast<unsigned>(64 * w + __builtin_ctzll(words[w])));
+    f(previous, end);
 }
 
 // Slot values of the first scans of every level, which name the LMS
@@ -747,6 +769,21 @@ private:
     }
     template <bool tails, bool clearGroups, bool skipUnique>
     void setBoundsOf();
+    // Calls f(r, end) for the bucket [r, end) of every name, in ascending
+    // order on one thread, or in pieces on two; f may write only the table
+    // entries and slots of its bucket.
+    template <class F>
+    void forEachBucket(F f)
+    {
+        const std::size_t words = (n_ - 1) / 64 + 1;
+        if (!helper_.running() || n_ < splitMinimum) {
+            forEachRunIn(starts_, n_, 0, words, f);
+            return;
+        }
+        helper_.run(pieces, [this, words, &f](unsigned k) {
+            forEachRunIn(starts_, n_, words * k / pieces, words * (k + 1) / pieces, f);
+        });
+    }
     void setHeads() { setBounds<false, false>(); }
     void setTails() { setBounds<true, false>(); }
     // Next slot of bucket `name` from the left, or from the right.
@@ -763,9 +800,16 @@ private:
     // group count of the bucket's last placement.
     void induceAndNameL();
     void induceAndNameS();
+    // Puts the LMS positions at the ends of their buckets, in text order
+    // from the top of each bucket down.
+    void placeSeeds(const LmsPositions& lms);
     // Turns ranks of the next reduced text into LMS positions and puts them
     // at the ends of their buckets; all other slots become empty.
     void placeSortedLms(const LmsPositions& lms, unsigned n1);
+    // Moves the LMS suffixes of ranks [lo, hi), whose positions are
+    // from[lo - offset, hi - offset), to the ends of their buckets, from the
+    // greatest down; with `clear`, their old slots (from = sa) become empty.
+    void moveSortedLms(const unsigned* from, unsigned offset, unsigned lo, unsigned hi, bool clear);
 
     const unsigned* const t_;
     unsigned* const sa_;
@@ -791,19 +835,11 @@ void ReducedSorter::setBoundsOf()
     // written without a branch: a unique name's entry is nobody's, so it
     // takes the zero, and the entry after it, the next name's, is left
     // alone.
-    auto set = [b](unsigned r, unsigned end) {
+    forEachBucket([b](unsigned r, unsigned end) {
         if (skipUnique && end == r + 1) return;
         b[r] = tails ? end : r;
         if (clearGroups) b[r + (end != r + 1)] = 0;
-    };
-    unsigned previous = 0;
-    bool any = false;
-    forEachBit(starts_, n_, [&](unsigned r) {
-        if (any) set(previous, r);
-        previous = r;
-        any = true;
     });
-    if (any) set(previous, n_);
 }
 
 void ReducedSorter::sort()
@@ -824,24 +860,15 @@ void ReducedSorter::sort()
     if (n1 != 0) {
         // The first scans use the slot values of gatherNames().
         if (!cleared) std::fill(sa_, sa_ + n_, 0u);
-        setTails();
-        lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
+        placeSeeds(lms);
         // Seeds of one bucket all equal their first symbol: one group each.
-        unsigned previous = 0;
-        bool any = false;
-        auto flagSeeds = [this](unsigned r, unsigned end) {
+        forEachBucket([this](unsigned r, unsigned end) {
             if (end == r + 1) {
                 if (sa_[r] != 0) sa_[r] |= boundaryFlag;
             } else if (bucket_[r] != end) {
                 sa_[bucket_[r]] |= boundaryFlag;
             }
-        };
-        forEachBit(starts_, n_, [&](unsigned r) {
-            if (any) flagSeeds(previous, r);
-            previous = r;
-            any = true;
         });
-        flagSeeds(previous, n_);
         induceAndNameL();
         induceAndNameS();
         std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
@@ -979,6 +1006,45 @@ void ReducedSorter::induceAndNameS()
     });
 }
 
+void ReducedSorter::placeSeeds(const LmsPositions& lms)
+{
+    setTails();
+    if (!helper_.running() || n_ < splitMinimum) {
+        lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
+        return;
+    }
+    // The names whose buckets start in the lower half of the slots go to
+    // one thread, the others to the other; each walks all positions. The
+    // names come in no order, so a position that is not the thread's own
+    // is written to a spare entry and slot rather than skipped by a branch.
+    const unsigned middle = n_ / 2;
+    helper_.run(2, [this, &lms, middle](unsigned half) {
+        const unsigned* const t = t_;
+        unsigned* const sa = sa_;
+        unsigned* const bucket = bucket_;
+        unsigned spareEntry = 0, spareSlot = 0;
+        lms.forEach<unsigned>([&](unsigned p) {
+            const unsigned c = t[p];
+            const bool own = (bucketOf(c) >= middle) == (half == 1);
+            unsigned* const entry = own ? bucket + bucketOf(c) : &spareEntry;
+            const unsigned slot = isUnique(c) ? bucketOf(c) : --*entry;
+            *(own ? sa + slot : &spareSlot) = p;
+        });
+    });
+}
+
+void ReducedSorter::moveSortedLms(const unsigned* from, unsigned offset, unsigned lo, unsigned hi, bool clear)
+{
+    const unsigned* const t = t_;
+    unsigned* const sa = sa_;
+    for (unsigned i = hi; i-- > lo;) {
+        if (i >= lo + prefetchDistance) __builtin_prefetch(t + from[i - prefetchDistance - offset]);
+        const unsigned p = from[i - offset];
+        if (clear) sa[i] = emptySlot;
+        sa[pushTail(t[p])] = p;
+    }
+}
+
 void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
 {
     unsigned* const sa = sa_;
@@ -987,12 +1053,31 @@ void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
     // The LMS suffix of rank i belongs at slot i or above, so filling the
     // bucket ends from the greatest down never overwrites one not yet moved.
     setTails();
-    for (unsigned i = n1; i-- > 0;) {
-        if (i >= prefetchDistance) __builtin_prefetch(t_ + sa[i - prefetchDistance]);
-        const unsigned p = sa[i];
-        sa[i] = emptySlot;
-        sa[pushTail(t_[p])] = p;
+    // Ranks are in the order of the names. On two threads the ranks are cut
+    // where the name changes, near the middle: the upper part lands at or
+    // above the start of its first name's bucket, and the lower part below
+    // it. The lower part may land on the upper part's old slots, so those
+    // are copied out first.
+    unsigned cut = 0;
+    if (helper_.running() && n1 >= splitMinimum) {
+        const unsigned* const t = t_;
+        const unsigned limit = n1 - n1 / 4;
+        for (cut = n1 / 2; cut < limit && t[sa[cut]] == t[sa[cut - 1]];) ++cut;
+        if (cut == limit) cut = 0;
     }
+    if (cut == 0) {
+        moveSortedLms(sa, 0, 0, n1, true);
+        return;
+    }
+    std::unique_ptr<unsigned[]> upper(new unsigned[n1 - cut]);
+    std::copy(sa + cut, sa + n1, upper.get());
+    std::fill(sa + cut, sa + n1, emptySlot);
+    helper_.run(2, [&](unsigned part) {
+        if (part == 0)
+            moveSortedLms(sa, 0, 0, cut, true);
+        else
+            moveSortedLms(upper.get(), cut, cut, n1, false);
+    });
 }
 
 // Calls step(k, b) for the slots k of [lo, hi), ascending (bucketsUp) or

@@ -89,6 +89,12 @@ std::vector<Block> blocks()
     for (std::size_t i = 0; i + 3000 < text.size(); i += 1 + rng() % 100000) text.replace(i, 1 + rng() % 3000, 1 + rng() % 3000, 'e');
     text.resize(mebibyte + 12345);
     b.push_back({"text with runs", text});
+    // Two words at random: every LMS suffix of the first reduced text
+    // starts with the same name, so its sorted ones cannot be cut between
+    // names.
+    std::string words;
+    while (words.size() < mebibyte + 333) words += rng() % 2 ? "ba" : "ca";
+    b.push_back({"two words", words});
     return b;
 }
 
