@@ -9,6 +9,7 @@
 #include "diag/inline.h"
 #include "transform/distancecodec.h"
 
+#include <algorithm>
 #include <memory>
 #include <system_error>
 #include <string>
@@ -41,6 +42,12 @@ constexpr unsigned lagLimit = 16 * runsPerStep;
 // costs.
 constexpr unsigned smallestOverlappedBlock = 1u << 16;
 
+// Values the coder takes between looks at whether the transform is done.
+constexpr unsigned coderStep = 16384;
+// Values that must be left when the transform is done for the model to move
+// to another thread.
+constexpr unsigned handOverMinimum = 4 * ValuePipe::batch;
+
 // Holds the coder's writes over the block back until the transform is done
 // with those bytes.
 class FeedGate : public BorrowGate {
@@ -63,6 +70,31 @@ public:
 private:
     BorrowingOutBitStream& bits_;
 };
+
+// Codes values[0, n) as coder.encode() does, with the model run ahead on
+// another thread; on this one if no thread can be had.
+void encodeRestHandingOver(AACoderForDC& coder, const unsigned* values, unsigned n, unsigned maxValue)
+{
+    using RangeModel = DCRangeModel<AdaptiveSymbolStats<unsigned>>;
+    RangeModel model(maxValue, coder.model());
+    std::unique_ptr<BasicValuePipe<DCValueRange>> pipe;
+    try {
+        unsigned produced = 0;
+        pipe.reset(new BasicValuePipe<DCValueRange>(n, [&model, values, produced](DCValueRange* out, unsigned k) mutable {
+            model.ranges(values + produced, k, out);
+            produced += k;
+        }));
+    } catch (const std::system_error&) {
+        coder.encode(values, n);
+        return;
+    }
+    unsigned taken = 0;
+    pipe->takeRuns(n, [&coder, values, &taken](const DCValueRange* ranges, unsigned k) {
+        coder.encodeRanges(ranges, values + taken, k);
+        taken += k;
+    });
+    pipe->finish();
+}
 
 } // namespace
 
@@ -97,9 +129,19 @@ bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream&
         putWord(bits, 0);
         for (;;) {
             const ValueFeed::Progress progress = feed->awaitValues(count);
-            coder.encode(dc.values() + count, progress.ready - count);
-            count = progress.ready;
-            if (progress.last) break;
+            if (progress.last && progress.ready - count >= handOverMinimum) {
+                // The transform's thread is free; the rest is known. The
+                // model goes to a thread of its own and runs ahead, so this
+                // one has only the arithmetic coding left.
+                feed->finish();
+                encodeRestHandingOver(coder, dc.values() + count, progress.ready - count, size);
+                count = progress.ready;
+                break;
+            }
+            const unsigned step = std::min(progress.ready - count, coderStep);
+            coder.encode(dc.values() + count, step);
+            count += step;
+            if (progress.last && count == progress.ready) break;
         }
         feed->finish();
         coder.flush();

@@ -13,11 +13,19 @@
 #include "entropy/symbolstats.h"
 
 #include <cassert>
+#include <cstdint>
 
 // One value bucket: the values base ... base + 2^bits - 1.
 struct DCBucket {
     unsigned base;
     unsigned bits;
+};
+
+// A value's bucket and the range the model gives the bucket: what the coder
+// needs besides the value, worked out ahead by a DCRangeModel.
+struct DCValueRange {
+    std::uint16_t low, high, total;
+    std::uint8_t bucket;
 };
 
 // What the coding and decoding side share: the bucket table and the number
@@ -29,6 +37,7 @@ public:
     static const DCBucket dtab[bucketCount];
     // Total at which the model halves its counts.
     static constexpr unsigned statsLimit = 4096;
+    static_assert(statsLimit <= 0xFFFF, "ranges are kept in 16 bits");
 
     // `maxValue`: the block size, which bounds every value of the block.
     explicit AACodecBaseForDC(unsigned maxValue) : numSymbols(numSymbolsFor(maxValue)) {}
@@ -64,6 +73,30 @@ protected:
     }
 };
 
+// Runs a coder's model ahead of the coder, typically on another thread: the
+// ranges BasicAACoderForDC::encode() would code the coming values with,
+// for BasicAACoderForDC::encodeRanges().
+template <class Model>
+class DCRangeModel : public AACodecBaseForDC {
+public:
+    // `model`: a copy of the coder's model() when the first of the values
+    // is the next to be coded.
+    DCRangeModel(unsigned maxValue, const Model& model) : AACodecBaseForDC(maxValue), stats(model) {}
+
+    // The ranges of the next n values into out[0, n).
+    void ranges(const unsigned* values, unsigned n, DCValueRange* out)
+    {
+        for (unsigned i = 0; i < n; ++i) {
+            const unsigned k = bucketOf(values[i]);
+            const SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
+            out[i] = {std::uint16_t(r.low), std::uint16_t(r.high), std::uint16_t(r.total), std::uint8_t(k)};
+        }
+    }
+
+private:
+    Model stats;
+};
+
 // Codes values into a bit stream (16-bit arithmetic coder). `Model` is the
 // adaptive model over the buckets: AdaptiveSymbolStats in use, the
 // reference PlainSymbolStats (same ranges) for tests.
@@ -88,6 +121,22 @@ public:
         coder = local;
     }
 
+    // The model as it stands, for a DCRangeModel to start from.
+    const Model& model() const { return stats; }
+
+    // Codes values[0, n) as encode() does, with their ranges from a
+    // DCRangeModel, which takes the model over: this coder's own model is
+    // left behind, so encode() may not follow.
+    void encodeRanges(const DCValueRange* ranges, const unsigned* values, unsigned n)
+    {
+        Coder local = coder;
+        for (unsigned i = 0; i < n; ++i) {
+            local.encode(ranges[i].low, ranges[i].high, ranges[i].total);
+            encodeExtra(local, ranges[i].bucket, values[i]);
+        }
+        coder = local;
+    }
+
     // Ends the code string; the caller then flushes the bit stream.
     void flush() { coder.flush(); }
 
@@ -99,6 +148,12 @@ private:
         const unsigned k = bucketOf(value);
         SymbolRange r = stats.getRangeThenUpdateAndLimit(k, statsLimit);
         c.encode(r.low, r.high, r.total);
+        encodeExtra(c, k, value);
+    }
+
+    // The offset of `value` inside its bucket k.
+    VARN_FORCE_INLINE void encodeExtra(Coder& c, unsigned k, unsigned value)
+    {
         unsigned e = value - dtab[k].base;
         unsigned n = dtab[k].bits;
         assert(n == 32 || (e >> n) == 0);

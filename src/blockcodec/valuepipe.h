@@ -2,7 +2,9 @@
 // Hand-overs between a producer thread and the consuming thread, so that two
 // stages of one block can overlap. ValuePipe passes values in batches
 // through a bounded ring of buffers (extraction: the arithmetic decoder
-// feeds the distance decoder). ValueFeed lets the consumer read an array
+// feeds the distance decoder; compression: the coder's model, run ahead on
+// the transform's thread once that is done, feeds the arithmetic coding of
+// the last values). ValueFeed lets the consumer read an array
 // the producer fills front to back (compression: the distance transform
 // feeds the arithmetic coder, and the coder's output may only take the
 // block bytes the transform is done with).
@@ -22,8 +24,11 @@ public:
     ProducerThread& operator=(const ProducerThread&) = delete;
 
     // Waits until the producer has finished; after it, everything the
-    // producer touched may be read on this thread.
-    void finish() { producer_.join(); }
+    // producer touched may be read on this thread. Later calls do nothing.
+    void finish()
+    {
+        if (producer_.joinable()) producer_.join();
+    }
 
 protected:
     ProducerThread() = default;
@@ -58,15 +63,18 @@ private:
     std::thread producer_;
 };
 
-class ValuePipe : public ProducerThread {
+// T: a plain value type.
+template <class T>
+class BasicValuePipe : public ProducerThread {
 public:
     static constexpr unsigned batch = 16384;  // values per buffer
     static constexpr unsigned slots = 4;      // buffers in the ring
 
-    // Runs `produce(unsigned* out, unsigned n)`, which must fill `out` with
-    // the next n values, on a thread of its own for `total` values.
+    // Runs `produce(T* out, unsigned n)`, which must fill `out` with the
+    // next n values and must not throw, on a thread of its own for `total`
+    // values.
     template <class Produce>
-    ValuePipe(unsigned total, Produce produce) : buffers_(new unsigned[std::size_t(batch) * slots])
+    BasicValuePipe(unsigned total, Produce produce) : buffers_(new T[std::size_t(batch) * slots])
     {
         launch([this, total, produce]() mutable {
             for (unsigned done = 0, slot = 0; done < total; slot = (slot + 1) % slots) {
@@ -86,12 +94,22 @@ public:
     }
 
     // Stops the producer (at its next batch) and waits for it.
-    ~ValuePipe() { stopAndJoin(); }
+    ~BasicValuePipe() { stopAndJoin(); }
 
-    // Calls `consume(unsigned value)` for each of the next `total` values in
-    // order (all of them over the pipe's life, in as many calls as wanted).
+    // Calls `consume(T value)` for each of the next `total` values in order
+    // (all of them over the pipe's life, in as many calls as wanted).
     template <class Consume>
     void take(unsigned total, Consume&& consume)
+    {
+        takeRuns(total, [&consume](const T* values, unsigned n) {
+            for (unsigned i = 0; i < n; ++i) consume(values[i]);
+        });
+    }
+
+    // take() a stretch at a time: `consume(const T* values, unsigned n)`
+    // gets them in order, n at most one batch.
+    template <class Consume>
+    void takeRuns(unsigned total, Consume&& consume)
     {
         while (total != 0) {
             if (position_ == available_) {
@@ -101,9 +119,9 @@ public:
                 available_ = filled_[slot_];
                 position_ = 0;
             }
-            const unsigned* values = buffers_.get() + std::size_t(slot_) * batch;
+            const T* values = buffers_.get() + std::size_t(slot_) * batch;
             const unsigned end = available_ - position_ < total ? available_ : position_ + total;
-            for (unsigned i = position_; i < end; ++i) consume(values[i]);
+            consume(values + position_, end - position_);
             total -= end - position_;
             position_ = end;
         }
@@ -121,12 +139,14 @@ private:
         changed_.notify_all();
     }
 
-    std::unique_ptr<unsigned[]> buffers_;
+    std::unique_ptr<T[]> buffers_;
     unsigned filled_[slots] = {};
     unsigned slot_ = 0;       // slot being consumed
     unsigned available_ = 0;  // values in it
     unsigned position_ = 0;   // next value in it
 };
+
+using ValuePipe = BasicValuePipe<unsigned>;
 
 // The producer writes values into an array both sides know, in any order,
 // and now and then declares a prefix final; the consumer reads that prefix.

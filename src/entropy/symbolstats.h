@@ -33,6 +33,13 @@ public:
     // num = 0 gives an empty model that needs reset() before use; otherwise
     // every one of the num symbols starts with count 1 (total num).
     explicit AdaptiveSymbolStats(unsigned num) : num(0), groups(0) { reset(num); }
+    // A model in the same state, with counts of its own.
+    AdaptiveSymbolStats(const AdaptiveSymbolStats& other) : num(0), groups(0)
+    {
+        reset(other.num);
+        if (num != 0) std::memcpy(store.get(), other.store.get(), sizeof(T) * (groups * groupStride + groups + 1));
+    }
+    AdaptiveSymbolStats& operator=(const AdaptiveSymbolStats&) = delete;
 
     // Rebuilds the model for a new alphabet size, as the constructor does.
     // If the allocation fails the model is left empty and std::bad_alloc

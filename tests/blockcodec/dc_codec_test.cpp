@@ -114,6 +114,33 @@ TEST(DCModel, ValuesRoundTripAcrossBucketBoundaries)
     }
 }
 
+TEST(DCModel, RangesWorkedOutAheadCodeTheSameBytes)
+{
+    // The model handed to a DCRangeModel part way, before, between and
+    // after halvings of its counts: the coder codes the rest with the ranges
+    // it gives, byte-equal to coding every value itself.
+    std::mt19937 rng(11);
+    const unsigned maxValue = 70000;
+    std::vector<unsigned> values;
+    for (int i = 0; i < 30000; ++i) values.push_back(rng() % 4 ? rng() % 8 : rng() % (maxValue + 1));
+    const std::vector<unsigned char> whole = codeValuesWith<AdaptiveSymbolStats<unsigned>>(values, maxValue);
+    for (std::size_t at : {std::size_t(0), std::size_t(1), std::size_t(4095), std::size_t(12345), values.size()}) {
+        std::vector<unsigned char> payload;
+        PayloadOutBitStream bits(bitStreamWords, &payload);
+        AACoderForDC coder(maxValue, &bits);
+        bits.reset();
+        coder.encode(values.data(), static_cast<unsigned>(at));
+        DCRangeModel<AdaptiveSymbolStats<unsigned>> model(maxValue, coder.model());
+        std::vector<DCValueRange> ranges(values.size() - at);
+        const unsigned rest = static_cast<unsigned>(ranges.size());
+        model.ranges(values.data() + at, rest, ranges.data());
+        coder.encodeRanges(ranges.data(), values.data() + at, rest);
+        coder.flush();
+        bits.flush();
+        EXPECT_EQ(payload, whole) << "handed over at " << at;
+    }
+}
+
 TEST(DCModel, EveryModelWritesTheSameBytes)
 {
     // The two-level model in use against the reference: byte-equal code,
