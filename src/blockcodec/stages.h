@@ -60,7 +60,8 @@ void encodeDistances(char* data, unsigned size, OutBitStream& bits, BlockObserve
 // running ahead of the coder, then bits.flush(): the same payload. `bits`
 // borrows `data` itself; the coder writes over a byte only once the
 // transform has read it for the last time. Returns false, having written
-// nothing, for blocks too small to gain and when no thread can be had.
+// nothing, for blocks too small to gain, when no thread can be had and
+// while the thread's CoreGate is closed.
 // `byteCounts`, if not null, holds the number of each byte value in the
 // block (256 entries), so that the transform need not count them.
 bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits,

@@ -8,10 +8,14 @@
 // block to the next, so buffers are reused. With one thread everything
 // runs on the calling thread, in the same order as a plain loop.
 //
+// The blocks in work are counted in a CoreGate, so that the last block
+// uses its extra threads only once the others are done.
+//
 // Errors: the first failing block in block order decides. Once any block
 // has failed no new block is taken and no further block is put; the
 // exception of the lowest-numbered failed block is rethrown.
 
+#include "diag/coregate.h"
 #include "diag/largearray.h"
 
 #include <condition_variable>
@@ -34,6 +38,7 @@ void runBlocks(unsigned threads, Take&& take, Work&& work, Put&& put)
     bool stop = false;
     unsigned failedBlock = 0;
     std::exception_ptr failure;
+    CoreGate gate;
 
     // Called with the lock held.
     auto fail = [&](unsigned number, std::exception_ptr error) {
@@ -63,6 +68,7 @@ void runBlocks(unsigned threads, Take&& take, Work&& work, Put&& put)
                 ++nextToTake;
             }
             try {
+                CoreGate::InWork inWork(gate);
                 work(job);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(mutex);

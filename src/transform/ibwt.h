@@ -14,7 +14,8 @@
 // ibwtPlain(); both give the same bytes and the same verdict (and message)
 // for every input. Instantiated for CharT = char.
 // With `threads` > 1 the walks of ibwtChains() are split between that many
-// threads; the result is the same.
+// threads (one while the calling thread's CoreGate is closed); the result
+// is the same.
 template <class CharT>
 void ibwt(CharT* out, const CharT* in, unsigned size, unsigned primary, unsigned threads = 1);
 

@@ -1,5 +1,6 @@
 #include "transform/sais.h"
 
+#include "diag/coregate.h"
 #include "diag/inline.h"
 #include "diag/largearray.h"
 #include "transform/bytecounts.h"
@@ -331,6 +332,9 @@ VARN_ALWAYS_INLINE void countGroupDown(unsigned v, bool sType, unsigned& group, 
 // depends on the ones before it; the byte level's scans are shared in
 // blocks (see SharedScan), the reduced levels' stay on one thread. Every
 // piece writes its own entries; the result is the same as on one thread.
+// While other blocks are in work (see CoreGate) the helper sits out: every
+// pass runs on the caller, by the one-thread code where there is one, and
+// the helper joins in at the next pass once the gate opens.
 //
 // Pieces are claimed one at a time and the caller claims them too, so the
 // caller never waits for the helper to start: a helper that the machine
@@ -372,6 +376,10 @@ public:
     }
 
     bool running() const { return thread_.joinable(); }
+    // Whether the helper takes part now: it runs and the gate of the thread
+    // that made it is open (see CoreGate). Otherwise passes run on the
+    // caller alone, and the sort takes its one-thread paths.
+    bool active() const { return running() && CoreGate::isOpen(gate_); }
 
     // Calls piece(k) once for every k < count, on this thread and the
     // helper, and returns when all calls have returned. piece must not
@@ -380,7 +388,7 @@ public:
     template <class Piece>
     void run(unsigned count, Piece piece, bool another = false)
     {
-        if (!running()) {
+        if (!active()) {
             for (unsigned k = 0; k < count; ++k) piece(k);
             return;
         }
@@ -413,7 +421,7 @@ public:
     template <class Part>
     void inPieces(unsigned n, Part part)
     {
-        if (!running() || n < splitMinimum) {
+        if (!active() || n < splitMinimum) {
             part(0u, n);
             return;
         }
@@ -496,6 +504,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
+    const CoreGate* const gate_ = CoreGate::current();
 };
 
 // Sets sa[0, n) to `empty` and returns the LMS positions of t[0, n); with a
@@ -504,7 +513,7 @@ private:
 template <class SymbolT>
 LmsPositions clearAndFindLms(const SymbolT* t, unsigned n, unsigned* sa, unsigned empty, PassHelper& helper)
 {
-    if (!helper.running() || n < splitMinimum) {
+    if (!helper.active() || n < splitMinimum) {
         std::fill(sa, sa + n, empty);
         return LmsPositions(t, n);
     }
@@ -776,7 +785,7 @@ private:
     void forEachBucket(F f)
     {
         const std::size_t words = (n_ - 1) / 64 + 1;
-        if (!helper_.running() || n_ < splitMinimum) {
+        if (!helper_.active() || n_ < splitMinimum) {
             forEachRunIn(starts_, n_, 0, words, f);
             return;
         }
@@ -852,7 +861,7 @@ void ReducedSorter::sort()
     // the final scans below order them from the end of the text alone.
     // With a helper the slots are set for the first scans while the LMS
     // positions are found, and set again in the rare case of none.
-    const bool cleared = helper_.running() && n_ >= splitMinimum;
+    const bool cleared = helper_.active() && n_ >= splitMinimum;
     const LmsPositions lms = cleared ? clearAndFindLms(t_, n_, sa_, 0u, helper_) : LmsPositions(t_, n_);
     const unsigned n1 = static_cast<unsigned>(lms.count());
     acquireTable();
@@ -872,7 +881,7 @@ void ReducedSorter::sort()
         induceAndNameL();
         induceAndNameS();
         std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-        const unsigned names = helper_.running() && n_ >= splitMinimum
+        const unsigned names = helper_.active() && n_ >= splitMinimum
                                    ? gatherNamesInPieces(sa_, n_, n1, lms, nameStarts.data(), helper_)
                                    : gatherNames(sa_, n_, n1, lms, nameStarts.data());
         unsigned* const reduced = sa_ + (n_ - n1);
@@ -1009,7 +1018,7 @@ void ReducedSorter::induceAndNameS()
 void ReducedSorter::placeSeeds(const LmsPositions& lms)
 {
     setTails();
-    if (!helper_.running() || n_ < splitMinimum) {
+    if (!helper_.active() || n_ < splitMinimum) {
         lms.forEach<unsigned>([this](unsigned p) { sa_[pushTail(t_[p])] = p; });
         return;
     }
@@ -1059,7 +1068,7 @@ void ReducedSorter::placeSortedLms(const LmsPositions& lms, unsigned n1)
     // it. The lower part may land on the upper part's old slots, so those
     // are copied out first.
     unsigned cut = 0;
-    if (helper_.running() && n1 >= splitMinimum) {
+    if (helper_.active() && n1 >= splitMinimum) {
         const unsigned* const t = t_;
         const unsigned limit = n1 - n1 / 4;
         for (cut = n1 / 2; cut < limit && t[sa[cut]] == t[sa[cut - 1]];) ++cut;
@@ -1164,6 +1173,11 @@ public:
     {
         while (lo < end) {
             unsigned hi = std::min(end - lo, blockSlots) + lo;
+            if (!helper_.active()) {
+                scan.plain(lo, hi);
+                lo = hi;
+                continue;
+            }
             for (unsigned c = 0; c < 256; ++c)
                 if (scan.bound[c] > lo && scan.bound[c] < hi) hi = scan.bound[c];
             if (hi - lo < shortBlock) {
@@ -1187,6 +1201,11 @@ public:
     {
         while (hi > end) {
             unsigned lo = hi - std::min(hi - end, blockSlots);
+            if (!helper_.active()) {
+                scan.plain(hi, lo);
+                hi = lo;
+                continue;
+            }
             for (unsigned c = 0; c < 256; ++c)
                 if (scan.bound[c] < hi && scan.bound[c] > lo) lo = scan.bound[c];
             if (hi - lo < shortBlock) {
@@ -1723,7 +1742,7 @@ void ByteSorter::placeLmsSuffixes()
     induceAndNameL();
     induceAndNameS();
     std::vector<std::uint64_t> nameStarts(n1 / 64 + 1, 0);
-    const unsigned names = helper_.running() ? gatherNamesInPieces(sa, n_, n1, lms, nameStarts.data(), helper_)
+    const unsigned names = helper_.active() ? gatherNamesInPieces(sa, n_, n1, lms, nameStarts.data(), helper_)
                                              : gatherNames(sa, n_, n1, lms, nameStarts.data());
 
     // The reduced text's order into sa[0, n1), in the unused middle slots.
@@ -1813,7 +1832,7 @@ unsigned ByteSorter::induceTransform(unsigned char* out)
     const unsigned primary = down.primary;
     // Suffix 0 has no predecessor; the last byte stands in for it.
     const unsigned char last = t[n - 1];
-    if (helper_.running()) {
+    if (helper_.active()) {
         helper_.inPieces(n, [sa, out](unsigned lo, unsigned hi) { lowBytes(sa + lo, hi - lo, out + lo); });
     } else {
         lowBytes(sa, n, out);

@@ -8,12 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "diag/coregate.h"
 #include "transform/bwt.h"
 #include "transform/sais.h"
 
@@ -157,6 +161,47 @@ TEST(SaisThreads, SharedScanCutsDoNotChangeTheTransform)
             ASSERT_EQ(bwtFromSais(in, reinterpret_cast<unsigned char*>(&two[0]), n, 2), primary);
             ASSERT_EQ(two, one);
         }
+}
+
+// While another block is in work the helper sits out and the sort takes its
+// one-thread paths; once the gate opens, part way through a sort, the
+// helper joins in at the next pass. Neither changes the order.
+TEST(SaisThreads, HelperSitsOutWhileOtherBlocksAreInWork)
+{
+    for (const std::string& s : {corpusText(mebibyte + mebibyte / 2 + 33), randomBytes(mebibyte + 4097, 4, 4)}) {
+        const unsigned n = static_cast<unsigned>(s.size());
+        const unsigned char* in = reinterpret_cast<const unsigned char*>(s.data());
+        std::string expected(n, '\0');
+        const unsigned primary = bwtFromSais(in, reinterpret_cast<unsigned char*>(&expected[0]), n, 1);
+        const std::unique_ptr<unsigned[]> one = suffixArrayFast<unsigned>(s.data(), s.data() + s.size(), 1);
+
+        CoreGate gate;
+        CoreGate::InWork mine(gate);
+        std::atomic<bool> done{false};
+        std::thread other([&gate, &done] {
+            CoreGate::InWork theirs(gate);
+            while (!done.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        });
+        while (gate.open()) std::this_thread::yield();
+        std::string out(n, '\0');
+        EXPECT_EQ(bwtFromSais(in, reinterpret_cast<unsigned char*>(&out[0]), n, 2), primary);
+        EXPECT_EQ(out, expected);
+        const std::unique_ptr<unsigned[]> sa = suffixArrayFast<unsigned>(s.data(), s.data() + s.size(), 2);
+        EXPECT_TRUE(std::equal(sa.get(), sa.get() + n, one.get()));
+        EXPECT_FALSE(gate.open());
+
+        // The other block ends a few milliseconds into the next sort.
+        std::thread ending([&done] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            done.store(true);
+        });
+        out.assign(n, '\0');
+        EXPECT_EQ(bwtFromSais(in, reinterpret_cast<unsigned char*>(&out[0]), n, 2), primary);
+        EXPECT_EQ(out, expected);
+        ending.join();
+        other.join();
+        EXPECT_TRUE(gate.open());
+    }
 }
 
 // The doubling sort is slow on long blocks; one text block and one run-heavy
