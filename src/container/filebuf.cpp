@@ -1,5 +1,6 @@
 #include "container/filebuf.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <unistd.h>
@@ -27,6 +28,40 @@ FileBuffer::int_type FileBuffer::underflow()
     }
     setg(buffer_.data(), buffer_.data(), buffer_.data() + got);
     return traits_type::to_int_type(*gptr());
+}
+
+std::streamsize FileBuffer::xsgetn(char* s, std::streamsize n)
+{
+    if (mode_ != Read) return 0;
+    // What the buffer holds first, then the rest straight from the file if
+    // it is large; small requests take the buffered way.
+    std::streamsize got = std::min<std::streamsize>(n, egptr() - gptr());
+    std::copy(gptr(), gptr() + got, s);
+    gbump(static_cast<int>(got));
+    if (n - got < static_cast<std::streamsize>(buffer_.size())) return got + std::streambuf::xsgetn(s + got, n - got);
+    while (got < n) {
+        const ssize_t part = ::read(fd_, s + got, static_cast<size_t>(n - got));
+        if (part < 0 && errno == EINTR) continue;
+        // A read error ends the data like the end of the file does.
+        if (part <= 0) break;
+        got += part;
+    }
+    return got;
+}
+
+std::streamsize FileBuffer::xsputn(const char* s, std::streamsize n)
+{
+    if (mode_ != Write) return 0;
+    if (n < static_cast<std::streamsize>(buffer_.size())) return std::streambuf::xsputn(s, n);
+    if (!flushPending()) return 0;
+    std::streamsize put = 0;
+    while (put < n) {
+        const ssize_t part = ::write(fd_, s + put, static_cast<size_t>(n - put));
+        if (part < 0 && errno == EINTR) continue;
+        if (part <= 0) break;
+        put += part;
+    }
+    return put;
 }
 
 bool FileBuffer::flushPending()

@@ -154,12 +154,14 @@ TEST_F(Files, InputReadsAndSeeksLikeAStringStream)
     std::istream& in = file.stream();
 
     // Reads across the buffer, positions taken mid-buffer, seeks both ways,
-    // and reads past the end, each compared with the reference.
+    // reads larger than the buffer (which bypass it) and reads past the end,
+    // each compared with the reference.
     struct Step {
         long long seekTo;  // -1: no seek
         std::size_t read;
     };
-    const Step steps[] = {{-1, 3}, {-1, 70000}, {10, 5}, {-1, 65536}, {199990, 4}, {-1, 100}, {5, 1}};
+    const Step steps[] = {{-1, 3},     {-1, 70000}, {10, 5}, {-1, 65536}, {199990, 4}, {-1, 100},
+                          {5, 1},      {-1, 150000}, {-1, 7}, {70, 300000}};
     for (const Step& s : steps) {
         if (s.seekTo >= 0) {
             in.clear();
@@ -175,6 +177,26 @@ TEST_F(Files, InputReadsAndSeeksLikeAStringStream)
         EXPECT_EQ(a, b) << s.seekTo << " " << s.read;
         EXPECT_EQ(in.rdstate(), reference.rdstate()) << s.seekTo << " " << s.read;
     }
+}
+
+TEST_F(Files, OutputTakesLargeAndSmallWritesAndSeeks)
+{
+    // Writes larger than the buffer go straight to the file, after what
+    // the buffer holds; seeks in between land where a string stream's do.
+    std::string big(150000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+    {
+        OutputFile out(path("out"));
+        out.write("abc", 3);
+        out.write(big.data(), big.size());
+        out.stream().seekp(1);
+        out.write("X", 1);
+        out.stream().seekp(0, std::ios::end);
+        out.write(big.data(), 70000);
+        out.write("z", 1);
+        out.commit();
+    }
+    EXPECT_EQ(readFile(path("out")), "aXc" + big + big.substr(0, 70000) + "z");
 }
 
 TEST_F(Files, InputMustBeARegularFile)
