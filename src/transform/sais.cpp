@@ -1735,7 +1735,31 @@ void ByteSorter::placeLmsSuffixes()
     // bucket.
     unsigned seeds[256];
     tails(seeds);
-    lms.forEach<unsigned>([sa, t, &seeds](unsigned p) { sa[--seeds[t[p]]] = p; });
+    if (helper_.active()) {
+        // In pieces of positions: each piece's seeds of a byte go below
+        // those of the pieces before it, as one thread would place them.
+        unsigned next[pieces][256] = {};
+        const std::size_t words = lms.words();
+        auto each = [&lms, words](unsigned k, auto f) {
+            lms.forEachIn<unsigned>(words * k / pieces, words * (k + 1) / pieces, f);
+        };
+        helper_.run(pieces, [t, &next, &each](unsigned k) {
+            unsigned* const count = next[k];
+            each(k, [t, count](unsigned p) { ++count[t[p]]; });
+        });
+        for (unsigned c = 0; c < 256; ++c)
+            for (unsigned k = 0; k < pieces; ++k) {
+                const unsigned count = next[k][c];
+                next[k][c] = seeds[c];
+                seeds[c] -= count;
+            }
+        helper_.run(pieces, [sa, t, &next, &each](unsigned k) {
+            unsigned* const top = next[k];
+            each(k, [sa, t, top](unsigned p) { sa[--top[t[p]]] = p; });
+        });
+    } else {
+        lms.forEach<unsigned>([sa, t, &seeds](unsigned p) { sa[--seeds[t[p]]] = p; });
+    }
     // Seeds of one bucket all equal their first symbol: one group each.
     for (unsigned c = 0; c < 256; ++c)
         if (seeds[c] != start_[c + 1]) sa[seeds[c]] |= flag;
