@@ -151,7 +151,7 @@ private:
         encodeExtra(c, k, value);
     }
 
-    // The offset of `value` inside its bucket k.
+    // Codes the offset of `value` inside its bucket k as uniform extra bits.
     VARN_FORCE_INLINE void encodeExtra(Coder& c, unsigned k, unsigned value)
     {
         unsigned e = value - dtab[k].base;

@@ -2,9 +2,10 @@
 // Hand-overs between a producer thread and the consuming thread, so that two
 // stages of one block can overlap. ValuePipe passes values in batches
 // through a bounded ring of buffers (extraction: the arithmetic decoder
-// feeds the distance decoder; compression: the coder's model, run ahead on
-// the transform's thread once that is done, feeds the arithmetic coding of
-// the last values). ValueFeed lets the consumer read an array
+// feeds the distance decoder; compression: once the distance transform is
+// done, the coder's model runs ahead on a thread of its own and feeds the
+// arithmetic coding of the remaining values). ValueFeed lets the consumer
+// read an array
 // the producer fills front to back (compression: the distance transform
 // feeds the arithmetic coder, and the coder's output may only take the
 // block bytes the transform is done with).
