@@ -103,7 +103,7 @@ namespace stages {
 
 bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream& bits, const unsigned* byteCounts)
 {
-    if (size < smallestOverlappedBlock || !CoreGate::isOpen(CoreGate::current())) return false;
+    if (size < smallestOverlappedBlock || !CoreGate::openHere()) return false;
     ForwardDistanceCoder<char, unsigned> dc;
     dc.start(data, data + size, byteCounts);
     std::unique_ptr<ValueFeed> feed;
@@ -130,7 +130,7 @@ bool encodeDistancesOverlapped(char* data, unsigned size, BorrowingOutBitStream&
         putWord(bits, 0);
         for (;;) {
             const ValueFeed::Progress progress = feed->awaitValues(count);
-            if (progress.last && progress.ready - count >= handOverMinimum && CoreGate::isOpen(CoreGate::current())) {
+            if (progress.last && progress.ready - count >= handOverMinimum && CoreGate::openHere()) {
                 // The transform's thread is free; the rest is known. The
                 // model goes to a thread of its own and runs ahead, so this
                 // one has only the arithmetic coding left.
@@ -215,7 +215,7 @@ Decoded decodeDistances(PayloadInBitStream& bits, char* work, unsigned size, Blo
     auto run = [&](unsigned value) VARN_FORCE_INLINE { produced = idc.decodeInto(value); };
 
     std::unique_ptr<ValuePipe> pipe;
-    if (threads > 1 && count > ValuePipe::batch && CoreGate::isOpen(CoreGate::current())) {
+    if (threads > 1 && count > ValuePipe::batch && CoreGate::openHere()) {
         try {
             // The arithmetic decoding runs ahead on a thread of its own.
             pipe.reset(new ValuePipe(count, [&decoder](unsigned* out, unsigned n) { decoder.decode(out, n); }));

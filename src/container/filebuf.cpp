@@ -54,26 +54,25 @@ std::streamsize FileBuffer::xsputn(const char* s, std::streamsize n)
     if (mode_ != Write) return 0;
     if (n < static_cast<std::streamsize>(buffer_.size())) return std::streambuf::xsputn(s, n);
     if (!flushPending()) return 0;
-    std::streamsize put = 0;
+    return static_cast<std::streamsize>(writeOut(s, static_cast<std::size_t>(n)));
+}
+
+std::size_t FileBuffer::writeOut(const char* p, std::size_t n)
+{
+    std::size_t put = 0;
     while (put < n) {
-        const ssize_t part = ::write(fd_, s + put, static_cast<size_t>(n - put));
+        const ssize_t part = ::write(fd_, p + put, n - put);
         if (part < 0 && errno == EINTR) continue;
         if (part <= 0) break;
-        put += part;
+        put += static_cast<std::size_t>(part);
     }
     return put;
 }
 
 bool FileBuffer::flushPending()
 {
-    const char* p = pbase();
-    const char* end = pptr();
-    while (p < end) {
-        ssize_t put = ::write(fd_, p, static_cast<size_t>(end - p));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put;
-    }
+    const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
+    if (writeOut(pbase(), pending) != pending) return false;
     setp(buffer_.data(), buffer_.data() + buffer_.size());
     return true;
 }

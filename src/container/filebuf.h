@@ -3,6 +3,7 @@
 // and write files it opened itself (with the flags and checks it chose) as
 // std::istream / std::ostream, seeking included.
 
+#include <cstddef>
 #include <streambuf>
 #include <vector>
 
@@ -30,6 +31,8 @@ protected:
 private:
     // Writes out what the put area holds; false on a write error.
     bool flushPending();
+    // Writes [p, p + n) to the file; how much went before an error.
+    std::size_t writeOut(const char* p, std::size_t n);
 
     int fd_;
     Mode mode_;

@@ -26,6 +26,8 @@ public:
     static const CoreGate* current();
     // Whether `gate` is open; no gate is always open.
     static bool isOpen(const CoreGate* gate) { return gate == nullptr || gate->open(); }
+    // Whether this thread's gate is open.
+    static bool openHere() { return isOpen(current()); }
 
     // Counts one block in work, and makes the gate this thread's, while it
     // lives. Nests.

@@ -280,7 +280,7 @@ void walkChains(CharT* out, const CharT* in, unsigned size, unsigned primary, un
     };
     // The pieces split evenly between the threads; a thread that cannot be
     // started leaves its share to this one.
-    const unsigned shares = CoreGate::isOpen(CoreGate::current()) ? std::max(1u, std::min(threads, pieces)) : 1;
+    const unsigned shares = CoreGate::openHere() ? std::max(1u, std::min(threads, pieces)) : 1;
     std::vector<std::thread> helpers;
     unsigned mine = shares;
     for (unsigned t = 1; t < shares; ++t) {
