@@ -348,6 +348,8 @@ VARN_ALWAYS_INLINE void countGroupDown(unsigned v, bool sType, unsigned& group, 
 // fewer entries than this are not split.
 constexpr unsigned threadedMinimum = 1u << 20;
 constexpr unsigned splitMinimum = 1u << 16;
+// Reduced texts this long or longer are sorted by doubling on two threads.
+constexpr unsigned doublingMinimum = 1u << 18;
 // Pieces per pass.
 constexpr unsigned pieces = 16;
 
@@ -1611,6 +1613,393 @@ struct TransformDown : ByteScan {
     }
 };
 
+// Bits of the keys of a text of m symbols, which run from 0 to m.
+inline unsigned bitsFor(unsigned m)
+{
+    unsigned bits = 1;
+    while (bits < 32 && (std::uint64_t(1) << bits) <= m) ++bits;
+    return bits;
+}
+
+// Sorts keyed slots, key in the high half and position in the low, of
+// keys below 2^keyBits; `spare` has room for n of them. Large groups by
+// radix, 11 bits of the key a pass, with the passes whose digit all keys
+// share skipped.
+inline void sortKeyed(std::uint64_t* a, std::size_t n, unsigned keyBits, std::uint64_t* spare)
+{
+    if (n <= 32) {
+        for (std::size_t i = 1; i < n; ++i) {
+            const std::uint64_t v = a[i];
+            std::size_t j = i;
+            for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
+            a[j] = v;
+        }
+        return;
+    }
+    if (n <= 512) {
+        std::sort(a, a + n);
+        return;
+    }
+    constexpr unsigned digitBits = 11, digits = 1u << digitBits;
+    std::uint64_t* from = a;
+    std::uint64_t* to = spare;
+    for (unsigned shift = 32; shift < 32 + keyBits; shift += digitBits) {
+        unsigned count[digits] = {};
+        for (std::size_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & (digits - 1)];
+        if (count[(from[0] >> shift) & (digits - 1)] == n) continue;
+        unsigned sum = 0;
+        for (unsigned d = 0; d < digits; ++d) {
+            const unsigned c = count[d];
+            count[d] = sum;
+            sum += c;
+        }
+        for (std::size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & (digits - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != a) std::copy(from, from + n, a);
+}
+
+// Whether much of a reduced text lies in long repeats: stretches of more
+// than `window` symbols that occur elsewhere too. Looked at through
+// samples picked by their content (a rolling hash of the window that
+// follows them), so that the copies of a repeat are sampled alike; the
+// text repeats when an eighth of the samples or more have a twin.
+bool repeatsLong(const unsigned* t, unsigned m, PassHelper& helper)
+{
+    constexpr unsigned window = 32;
+    constexpr std::uint64_t base = 0x100000001B3u, mix = 0x9E3779B97F4A7C15u;
+    if (m < 2 * window) return false;
+    std::uint64_t top = 1;  // base^(window - 1)
+    for (unsigned j = 1; j < window; ++j) top *= base;
+    const unsigned last = m - window;  // the last window starts here
+    std::vector<std::uint64_t> samples[pieces];
+    helper.run(pieces, [&](unsigned k) {
+        const unsigned lo = static_cast<unsigned>(std::uint64_t(last + 1) * k / pieces);
+        const unsigned hi = static_cast<unsigned>(std::uint64_t(last + 1) * (k + 1) / pieces);
+        if (lo == hi) return;
+        std::uint64_t hash = 0;
+        for (unsigned j = 0; j < window; ++j) hash = hash * base + t[lo + j];
+        for (unsigned i = lo;;) {
+            // One position in 64.
+            if ((hash * mix) >> 58 == 0) samples[k].push_back(hash);
+            if (++i == hi) break;
+            hash = (hash - t[i - 1] * top) * base + t[i + window - 1];
+        }
+    });
+    std::vector<std::uint64_t> all;
+    for (const auto& piece : samples) all.insert(all.end(), piece.begin(), piece.end());
+    if (all.empty()) return false;
+    std::sort(all.begin(), all.end());
+    std::size_t twinned = 0;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        twinned += (i > 0 && all[i] == all[i - 1]) || (i + 1 < all.size() && all[i] == all[i + 1]);
+    return twinned * 8 >= all.size();
+}
+
+// Sorting a reduced text's suffixes by prefix doubling, on two threads.
+//
+// Induced sorting places each suffix after others, one at a time, so its
+// scans stay on one thread; at the first reduced level of text they take
+// about half of the sort's time on two threads. Doubling splits instead:
+// the suffixes with equal ranks form a group, and a round sorts every group
+// by the ranks of the suffixes h symbols on, after which the ranks order
+// the suffixes by their first 2h symbols. The groups of a round are
+// independent, so the two threads share them; the new ranks are written
+// once every group of the round is sorted. The names give the first
+// ranks: a name's rank is where its bucket starts.
+//
+// On one thread doubling does more work than induced sorting (each round
+// fetches a rank for every suffix still in a group), so it is used with a
+// helper only. Long repeats keep their suffixes in groups for many rounds:
+// a text with many is left to induced sorting from the start (see
+// repeatsLong()), and the rounds stop at a limit of work. sort() then
+// returns false, and the caller sorts by induction.
+class DoublingSorter {
+public:
+    // The suffixes of text[0, m) into sa[0, m); `rank` is scratch of m
+    // entries; `starts` as for ReducedSorter.
+    DoublingSorter(const unsigned* text, unsigned m, unsigned* sa, unsigned* rank, const std::uint64_t* starts,
+                   PassHelper& helper)
+        : t_(text), m_(m), sa_(sa), rank_(rank), starts_(starts), bounds_((m - 1) / 64 + 1), helper_(helper)
+    {
+    }
+
+    bool sort();
+
+private:
+    struct Group {
+        unsigned lo, hi;  // slots [lo, hi)
+    };
+    // Slots of the groups [first, last) of the list: a piece of a round.
+    struct Piece {
+        std::size_t first, last;
+        std::vector<Group> next;  // its groups of the next round
+    };
+
+    // Puts every suffix in its name's bucket sorted by the next name, sets
+    // the ranks and lists the groups; false when one name's bucket holds an
+    // eighth of the suffixes or more.
+    bool start();
+    // Places the suffixes staged for the slots [lo, hi) of a region in
+    // their buckets, sorted by the next name, marking in bounds_ where that
+    // changes; the vectors are scratch.
+    void placeRegion(unsigned lo, unsigned hi, const unsigned* staged, std::vector<unsigned>& pointer,
+                     std::vector<std::uint64_t>& keyed, std::vector<std::uint64_t>& spare);
+    // The pieces' lists of groups into one.
+    void gatherGroups();
+    // Cuts the list into pieces of about equal numbers of slots.
+    void cut();
+    // Sorts the groups of piece k by the ranks h on, marking in bounds_
+    // where the keys change.
+    void sortGroups(unsigned k, unsigned h);
+    // The new ranks of piece k's slots, and its groups of the next round.
+    void rankGroups(unsigned k);
+    // Sets bit i of bounds_; bits in the first and last word of a piece's
+    // slots may be set by the neighbouring piece at the same time.
+    void mark(unsigned i, std::size_t edgeLo, std::size_t edgeHi)
+    {
+        const std::size_t w = i / 64;
+        const std::uint64_t bit = std::uint64_t(1) << (i % 64);
+        if (w == edgeLo || w == edgeHi)
+            __atomic_fetch_or(&bounds_[w], bit, __ATOMIC_RELAXED);
+        else
+            bounds_[w] |= bit;
+    }
+
+    const unsigned* const t_;
+    const unsigned m_;
+    unsigned* const sa_;
+    unsigned* const rank_;
+    const std::uint64_t* const starts_;
+    // Set at the first slot of every group, old or new.
+    std::vector<std::uint64_t> bounds_;
+    std::vector<Group> groups_;  // the groups of two slots or more, in slot order
+    std::size_t slots_ = 0;      // slots in them
+    Piece pieces_[pieces];
+    PassHelper& helper_;
+
+    static constexpr unsigned regionsMaximum = 2048;
+    static constexpr unsigned textAhead = 32;
+    static constexpr unsigned workLimit = 6;
+};
+
+bool DoublingSorter::start()
+{
+    const unsigned m = m_;
+    const unsigned* const t = t_;
+    const std::size_t words = bounds_.size();
+    std::copy(starts_, starts_ + words, bounds_.begin());
+    bool huge = false;
+    helper_.run(pieces, [this, words, &huge](unsigned k) {
+        bool big = false;
+        forEachRunIn(starts_, m_, words * k / pieces, words * (k + 1) / pieces,
+                     [this, &big](unsigned r, unsigned end) { big |= end - r >= m_ / 8; });
+        if (big) __atomic_store_n(&huge, true, __ATOMIC_RELAXED);
+    });
+    if (huge) return false;
+
+    // The first round comes with the placing: the suffixes go to their
+    // names' buckets and are sorted there by the next name. Scattering them
+    // straight to millions of buckets would miss the caches at every
+    // suffix, so they go first to regions of ranks (a few thousand slots
+    // each) in rank_, which is free until the ranks are set, and from
+    // there to their buckets. Region d holds the names of ranks from
+    // d << shift, and its slots start at the first bucket there.
+    unsigned shift = 0;
+    while ((std::uint64_t(m) >> shift) > regionsMaximum) ++shift;
+    const unsigned regions = ((m - 1) >> shift) + 1;
+    std::vector<unsigned> regionStart(regions + 1);
+    for (unsigned d = 0; d <= regions; ++d) {
+        unsigned r = std::min(m, d << shift);
+        while (r < m && !(starts_[r / 64] >> (r % 64) & 1)) {
+            const std::uint64_t above = starts_[r / 64] >> (r % 64);
+            r = above != 0 ? r + __builtin_ctzll(above) : (r / 64 + 1) * 64;
+        }
+        regionStart[d] = std::min(r, m);
+    }
+    // Each half of the text goes to its own part of every region.
+    std::vector<unsigned> next[2] = {std::vector<unsigned>(regions), std::vector<unsigned>(regions)};
+    helper_.run(2, [&next, t, m, shift](unsigned half) {
+        unsigned* const count = next[half].data();
+        for (unsigned i = half == 0 ? 0 : m / 2, end = half == 0 ? m / 2 : m; i < end; ++i) ++count[bucketOf(t[i]) >> shift];
+    });
+    for (unsigned d = 0; d < regions; ++d) {
+        const unsigned first = next[0][d];
+        next[0][d] = regionStart[d];
+        next[1][d] = regionStart[d] + first;
+    }
+    unsigned* const staged = rank_;
+    helper_.run(2, [&next, t, m, shift, staged](unsigned half) {
+        unsigned* const to = next[half].data();
+        for (unsigned i = half == 0 ? 0 : m / 2, end = half == 0 ? m / 2 : m; i < end; ++i)
+            staged[to[bucketOf(t[i]) >> shift]++] = i;
+    });
+    helper_.run(pieces, [this, &regionStart, regions, staged](unsigned k) {
+        std::vector<unsigned> pointer;
+        std::vector<std::uint64_t> keyed, spare;
+        for (unsigned d = regions * k / pieces; d < regions * (k + 1) / pieces; ++d)
+            placeRegion(regionStart[d], regionStart[d + 1], staged, pointer, keyed, spare);
+    });
+    // Ranks from the groups, and the list of groups.
+    helper_.run(pieces, [this, words](unsigned k) {
+        std::vector<Group>& list = pieces_[k].next;
+        list.clear();
+        forEachRunIn(bounds_.data(), m_, words * k / pieces, words * (k + 1) / pieces, [this, &list](unsigned r, unsigned end) {
+            for (unsigned i = r; i < end; ++i) rank_[sa_[i]] = r;
+            if (end - r > 1) list.push_back({r, end});
+        });
+    });
+    gatherGroups();
+    return true;
+}
+
+void DoublingSorter::placeRegion(unsigned lo, unsigned hi, const unsigned* staged, std::vector<unsigned>& pointer,
+                                 std::vector<std::uint64_t>& keyed, std::vector<std::uint64_t>& spare)
+{
+    if (lo == hi) return;
+    const unsigned* const t = t_;
+    const unsigned m = m_;
+    const unsigned size = hi - lo;
+    if (pointer.size() < size) {
+        pointer.resize(size);
+        keyed.resize(size);
+        spare.resize(size);
+    }
+    const std::size_t w0 = lo / 64, w1 = (hi - 1) / 64 + 1;
+    forEachBitIn(starts_, hi, w0, w1, [&pointer, lo](unsigned r) {
+        if (r >= lo) pointer[r - lo] = r - lo;
+    });
+    for (unsigned j = lo; j < hi; ++j) {
+        if (j + textAhead < hi) __builtin_prefetch(t + staged[j + textAhead]);
+        const unsigned p = staged[j];
+        const unsigned c = t[p];
+        // Past the end of the text counts lowest.
+        const std::uint64_t key = p + 1 < m ? std::uint64_t(bucketOf(t[p + 1])) + 1 : 0;
+        keyed[isUnique(c) ? bucketOf(c) - lo : pointer[bucketOf(c) - lo]++] = key << 32 | p;
+    }
+    const std::size_t edgeLo = lo / 64, edgeHi = (hi - 1) / 64;
+    const unsigned keyBits = bitsFor(m);
+    forEachRunIn(starts_, hi, w0, w1, [&](unsigned r, unsigned end) {
+        if (r < lo || end - r < 2) return;
+        std::uint64_t* const at = keyed.data() + (r - lo);
+        sortKeyed(at, end - r, keyBits, spare.data());
+        for (unsigned i = 1; i < end - r; ++i)
+            if ((at[i] ^ at[i - 1]) >> 32) mark(r + i, edgeLo, edgeHi);
+    });
+    for (unsigned i = 0; i < size; ++i) sa_[lo + i] = static_cast<unsigned>(keyed[i]);
+}
+
+void DoublingSorter::gatherGroups()
+{
+    groups_.clear();
+    slots_ = 0;
+    for (const Piece& piece : pieces_) {
+        groups_.insert(groups_.end(), piece.next.begin(), piece.next.end());
+        for (const Group& g : piece.next) slots_ += g.hi - g.lo;
+    }
+}
+
+void DoublingSorter::cut()
+{
+    std::size_t g = 0, done = 0;
+    for (unsigned k = 0; k < pieces; ++k) {
+        pieces_[k].first = g;
+        const std::size_t goal = slots_ * (k + 1) / pieces;
+        while (g < groups_.size() && (done < goal || k + 1 == pieces)) {
+            done += groups_[g].hi - groups_[g].lo;
+            ++g;
+        }
+        pieces_[k].last = g;
+    }
+}
+
+void DoublingSorter::sortGroups(unsigned k, unsigned h)
+{
+    const Piece& piece = pieces_[k];
+    if (piece.first == piece.last) return;
+    unsigned* const sa = sa_;
+    const unsigned* const rank = rank_;
+    const unsigned m = m_;
+    const std::size_t edgeLo = groups_[piece.first].lo / 64, edgeHi = (groups_[piece.last - 1].hi - 1) / 64;
+    // A batch of groups at a time: their positions side by side, so that
+    // the ranks are fetched well ahead of use, then each group sorted.
+    constexpr std::size_t batch = 4096, ahead = 64;
+    std::vector<std::uint64_t> keyed(batch), spare(batch);
+    const unsigned keyBits = bitsFor(m);
+    for (std::size_t g = piece.first; g < piece.last;) {
+        std::size_t end = g, count = 0;
+        while (end < piece.last && (count == 0 || count + (groups_[end].hi - groups_[end].lo) <= batch)) {
+            count += groups_[end].hi - groups_[end].lo;
+            ++end;
+        }
+        if (keyed.size() < count) {
+            keyed.resize(count);
+            spare.resize(count);
+        }
+        std::uint64_t* const out = keyed.data();
+        std::size_t filled = 0;
+        for (std::size_t x = g; x < end; ++x)
+            for (unsigned i = groups_[x].lo; i < groups_[x].hi; ++i) out[filled++] = sa[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + ahead < count) __builtin_prefetch(rank + static_cast<unsigned>(out[i + ahead]) + h);
+            const unsigned p = static_cast<unsigned>(out[i]);
+            // Past the end of the text counts lowest.
+            const std::uint64_t key = p + h < m ? std::uint64_t(rank[p + h]) + 1 : 0;
+            out[i] = key << 32 | p;
+        }
+        std::uint64_t* at = out;
+        for (; g < end; ++g) {
+            const unsigned lo = groups_[g].lo, size = groups_[g].hi - lo;
+            sortKeyed(at, size, keyBits, spare.data());
+            sa[lo] = static_cast<unsigned>(at[0]);
+            for (unsigned i = 1; i < size; ++i) {
+                sa[lo + i] = static_cast<unsigned>(at[i]);
+                if ((at[i] ^ at[i - 1]) >> 32) mark(lo + i, edgeLo, edgeHi);
+            }
+            at += size;
+        }
+    }
+}
+
+void DoublingSorter::rankGroups(unsigned k)
+{
+    Piece& piece = pieces_[k];
+    piece.next.clear();
+    const unsigned* const sa = sa_;
+    unsigned* const rank = rank_;
+    const std::uint64_t* const bounds = bounds_.data();
+    for (std::size_t g = piece.first; g < piece.last; ++g) {
+        const unsigned lo = groups_[g].lo, hi = groups_[g].hi;
+        unsigned first = lo;
+        for (unsigned i = lo; i < hi; ++i) {
+            if (i > lo && (bounds[i / 64] >> (i % 64) & 1)) {
+                if (i - first > 1) piece.next.push_back({first, i});
+                first = i;
+            }
+            rank[sa[i]] = first;
+        }
+        if (hi - first > 1) piece.next.push_back({first, hi});
+    }
+}
+
+bool DoublingSorter::sort()
+{
+    if (repeatsLong(t_, m_, helper_) || !start()) return false;
+    // start() sorted by two symbols. A round's work is the slots still in
+    // groups; the rounds may take this many times the text's length in
+    // all, about what induced sorting costs, before giving up.
+    std::size_t budget = std::size_t(m_) * workLimit;
+    for (unsigned h = 2; !groups_.empty() && h < m_; h *= 2) {
+        if (slots_ > budget) return false;
+        budget -= slots_;
+        cut();
+        helper_.run(pieces, [this, h](unsigned k) { sortGroups(k, h); });
+        helper_.run(pieces, [this](unsigned k) { rankGroups(k); });
+        gatherGroups();
+    }
+    return groups_.empty();
+}
+
 // The byte level of the sort, where most of the time goes. Same three
 // steps as ReducedSorter, with these differences:
 //  - the symbols are counted once and the bucket bounds rebuilt from the
@@ -1764,7 +2153,9 @@ void ByteSorter::placeLmsSuffixes()
     if (names == n1) {
         for (unsigned i = 0; i < n1; ++i) sa[bucketOf(reduced[i])] = i;
     } else {
-        ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data(), helper_).sort();
+        const bool doubled = helper_.active() && n1 >= doublingMinimum && n_ - 2 * n1 >= n1 &&
+                             DoublingSorter(reduced, n1, sa, sa + n1, nameStarts.data(), helper_).sort();
+        if (!doubled) ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data(), helper_).sort();
     }
 
     // Ranks to positions, then back to where the seeds were. The LMS
