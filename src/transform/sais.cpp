@@ -1663,7 +1663,8 @@ inline void sortKeyed(std::uint64_t* a, std::size_t n, unsigned keyBits, std::ui
 // than `window` symbols that occur elsewhere too. Looked at through
 // samples picked by their content (a rolling hash of the window that
 // follows them), so that the copies of a repeat are sampled alike; the
-// text repeats when an eighth of the samples or more have a twin.
+// text repeats when an eighth of the samples or more have a twin, or when
+// there are too few samples to tell.
 bool repeatsLong(const unsigned* t, unsigned m, PassHelper& helper)
 {
     constexpr unsigned window = 32;
@@ -1688,7 +1689,9 @@ bool repeatsLong(const unsigned* t, unsigned m, PassHelper& helper)
     });
     std::vector<std::uint64_t> all;
     for (const auto& piece : samples) all.insert(all.end(), piece.begin(), piece.end());
-    if (all.empty()) return false;
+    // A text made of a few windows over and over gives a few samples
+    // (m / 64 are expected) or none at all.
+    if (all.size() < m / 256) return true;
     std::sort(all.begin(), all.end());
     std::size_t twinned = 0;
     for (std::size_t i = 0; i < all.size(); ++i)

@@ -4,7 +4,10 @@
 // around and above that size; the kinds are chosen so that the passes split
 // between the threads meet their edge cases (no LMS position at all, runs
 // crossing every piece boundary, names that repeat across pieces, every
-// name unique; scans whose blocks end early or cannot be shared).
+// name unique; scans whose blocks end early or cannot be shared; first
+// reduced texts that are sorted by doubling in one round or many, and those
+// left to induced sorting for their repeats or a name that fills an eighth
+// of them).
 
 #include <gtest/gtest.h>
 
@@ -99,6 +102,17 @@ std::vector<Block> blocks()
     std::string words;
     while (words.size() < mebibyte + 333) words += rng() % 2 ? "ba" : "ca";
     b.push_back({"two words", words});
+    // Words drawn at random from a vocabulary: text without long repeats,
+    // whose first reduced text two threads sort by doubling over several
+    // rounds; then the same with one stretch copied further on, which
+    // keeps its suffixes in groups for many more rounds.
+    std::vector<std::string> vocabulary(3000);
+    for (std::string& word : vocabulary)
+        for (unsigned length = 2 + rng() % 9; word.size() < length;) word += static_cast<char>('a' + rng() % 26);
+    std::string prose;
+    while (prose.size() < mebibyte + mebibyte / 2) prose += vocabulary[rng() % vocabulary.size()] + ' ';
+    b.push_back({"words at random", prose});
+    b.push_back({"words with one long repeat", prose.substr(0, 900000) + prose.substr(100000, 60000) + prose.substr(900000)});
     return b;
 }
 
