@@ -1681,8 +1681,8 @@ bool repeatsLong(const unsigned* t, unsigned m, PassHelper& helper)
         std::uint64_t hash = 0;
         for (unsigned j = 0; j < window; ++j) hash = hash * base + t[lo + j];
         for (unsigned i = lo;;) {
-            // One position in 64.
-            if ((hash * mix) >> 58 == 0) samples[k].push_back(hash);
+            // One position in 128.
+            if ((hash * mix) >> 57 == 0) samples[k].push_back(hash);
             if (++i == hi) break;
             hash = (hash - t[i - 1] * top) * base + t[i + window - 1];
         }
@@ -1690,8 +1690,8 @@ bool repeatsLong(const unsigned* t, unsigned m, PassHelper& helper)
     std::vector<std::uint64_t> all;
     for (const auto& piece : samples) all.insert(all.end(), piece.begin(), piece.end());
     // A text made of a few windows over and over gives a few samples
-    // (m / 64 are expected) or none at all.
-    if (all.size() < m / 256) return true;
+    // (m / 128 are expected) or none at all.
+    if (all.size() < m / 512) return true;
     std::sort(all.begin(), all.end());
     std::size_t twinned = 0;
     for (std::size_t i = 0; i < all.size(); ++i)
