@@ -330,9 +330,12 @@ VARN_ALWAYS_INLINE void countGroupDown(unsigned v, bool sType, unsigned& group, 
 // by this thread and one helper thread, and fills the fresh suffix array
 // while it looks for the LMS positions. Each placement of an inducing scan
 // depends on the ones before it; the byte level's scans are shared in
-// blocks (see SharedScan), the reduced levels' scans stay on one thread
-// (their bucket bounds, seeds and sorted-LMS moves go in pieces). Every
-// piece writes its own entries; the result is the same as on one thread.
+// blocks (see SharedScan). The first reduced text is sorted by doubling
+// instead (see DoublingSorter), whose rounds split between the threads;
+// when it is left to induced sorting, the reduced levels' scans stay on one
+// thread (their bucket bounds, seeds and sorted-LMS moves go in pieces).
+// Every piece writes its own entries; the result is the same as on one
+// thread.
 // While other blocks are in work (see CoreGate) the helper sits out: every
 // pass runs on the caller, by the one-thread code where there is one, and
 // the helper joins in at the next pass once the gate opens.
