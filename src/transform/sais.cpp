@@ -1616,34 +1616,13 @@ struct TransformDown : ByteScan {
     }
 };
 
-// Bits of the keys of a text of m symbols, which run from 0 to m.
-inline unsigned bitsFor(unsigned m)
+// Sorts keyed slots, key in the high half and position in the low, by the
+// key only, over its bits [0, keyBits): LSD radix, digitBits a pass, the
+// passes whose digit all keys share skipped; `spare` has room for n.
+template <unsigned digitBits>
+void radixSortKeyed(std::uint64_t* a, std::size_t n, unsigned keyBits, std::uint64_t* spare)
 {
-    unsigned bits = 1;
-    while (bits < 32 && (std::uint64_t(1) << bits) <= m) ++bits;
-    return bits;
-}
-
-// Sorts keyed slots, key in the high half and position in the low, of
-// keys below 2^keyBits; `spare` has room for n of them. Large groups by
-// radix, 11 bits of the key a pass, with the passes whose digit all keys
-// share skipped.
-inline void sortKeyed(std::uint64_t* a, std::size_t n, unsigned keyBits, std::uint64_t* spare)
-{
-    if (n <= 32) {
-        for (std::size_t i = 1; i < n; ++i) {
-            const std::uint64_t v = a[i];
-            std::size_t j = i;
-            for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
-            a[j] = v;
-        }
-        return;
-    }
-    if (n <= 512) {
-        std::sort(a, a + n);
-        return;
-    }
-    constexpr unsigned digitBits = 11, digits = 1u << digitBits;
+    constexpr unsigned digits = 1u << digitBits;
     std::uint64_t* from = a;
     std::uint64_t* to = spare;
     for (unsigned shift = 32; shift < 32 + keyBits; shift += digitBits) {
@@ -1660,6 +1639,31 @@ inline void sortKeyed(std::uint64_t* a, std::size_t n, unsigned keyBits, std::ui
         std::swap(from, to);
     }
     if (from != a) std::copy(from, from + n, a);
+}
+
+// Sorts keyed slots by key (the order of equal keys does not matter):
+// small groups by insertion, others by radix over the bits in which their
+// keys differ; a group whose keys are all equal is left as it is.
+inline void sortKeyed(std::uint64_t* a, std::size_t n, std::uint64_t* spare)
+{
+    if (n <= 32) {
+        for (std::size_t i = 1; i < n; ++i) {
+            const std::uint64_t v = a[i];
+            std::size_t j = i;
+            for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
+            a[j] = v;
+        }
+        return;
+    }
+    std::uint64_t differ = 0;
+    for (std::size_t i = 1; i < n; ++i) differ |= a[i] ^ a[0];
+    differ >>= 32;
+    if (differ == 0) return;
+    const unsigned keyBits = 64 - __builtin_clzll(differ);
+    if (n <= 1024)
+        radixSortKeyed<8>(a, n, keyBits, spare);
+    else
+        radixSortKeyed<11>(a, n, keyBits, spare);
 }
 
 // Whether much of a reduced text lies in long repeats: stretches of more
@@ -1884,11 +1888,10 @@ void DoublingSorter::placeRegion(unsigned lo, unsigned hi, const unsigned* stage
         keyed[isUnique(c) ? bucketOf(c) - lo : pointer[bucketOf(c) - lo]++] = key << 32 | p;
     }
     const std::size_t edgeLo = lo / 64, edgeHi = (hi - 1) / 64;
-    const unsigned keyBits = bitsFor(m);
     forEachRunIn(starts_, hi, w0, w1, [&](unsigned r, unsigned end) {
         if (r < lo || end - r < 2) return;
         std::uint64_t* const at = keyed.data() + (r - lo);
-        sortKeyed(at, end - r, keyBits, spare.data());
+        sortKeyed(at, end - r, spare.data());
         for (unsigned i = 1; i < end - r; ++i)
             if ((at[i] ^ at[i - 1]) >> 32) mark(r + i, edgeLo, edgeHi);
     });
@@ -1931,7 +1934,6 @@ void DoublingSorter::sortGroups(unsigned k, unsigned h)
     // the ranks are fetched well ahead of use, then each group sorted.
     constexpr std::size_t batch = 4096, ahead = 64;
     std::vector<std::uint64_t> keyed(batch), spare(batch);
-    const unsigned keyBits = bitsFor(m);
     for (std::size_t g = piece.first; g < piece.last;) {
         std::size_t end = g, count = 0;
         while (end < piece.last && (count == 0 || count + (groups_[end].hi - groups_[end].lo) <= batch)) {
@@ -1956,7 +1958,7 @@ void DoublingSorter::sortGroups(unsigned k, unsigned h)
         std::uint64_t* at = out;
         for (; g < end; ++g) {
             const unsigned lo = groups_[g].lo, size = groups_[g].hi - lo;
-            sortKeyed(at, size, keyBits, spare.data());
+            sortKeyed(at, size, spare.data());
             sa[lo] = static_cast<unsigned>(at[0]);
             for (unsigned i = 1; i < size; ++i) {
                 sa[lo + i] = static_cast<unsigned>(at[i]);
