@@ -907,7 +907,7 @@ void ReducedSorter::sort()
     induceS();
 }
 
-void ReducedSorter::induceL()
+VARN_ALWAYS_INLINE void ReducedSorter::induceL()
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
@@ -956,7 +956,7 @@ void ReducedSorter::induceS()
     });
 }
 
-void ReducedSorter::induceAndNameL()
+VARN_ALWAYS_INLINE void ReducedSorter::induceAndNameL()
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
@@ -1048,7 +1048,7 @@ void ReducedSorter::placeSeeds(const LmsPositions& lms)
     });
 }
 
-void ReducedSorter::moveSortedLms(const unsigned* from, unsigned offset, unsigned lo, unsigned hi, bool clear)
+VARN_ALWAYS_INLINE void ReducedSorter::moveSortedLms(const unsigned* from, unsigned offset, unsigned lo, unsigned hi, bool clear)
 {
     const unsigned* const t = t_;
     unsigned* const sa = sa_;
