@@ -2164,8 +2164,15 @@ void ByteSorter::placeLmsSuffixes()
     if (names == n1) {
         for (unsigned i = 0; i < n1; ++i) sa[bucketOf(reduced[i])] = i;
     } else {
-        const bool doubled = helper_.active() && n1 >= doublingMinimum && n_ - 2 * n1 >= n1 &&
-                             DoublingSorter(reduced, n1, sa, sa + n1, nameStarts.data(), helper_).sort();
+        bool doubled = false;
+        if (helper_.active() && n1 >= doublingMinimum) {
+            // The ranks go between the two halves when they fit there (a
+            // reduced text is a third of the text or less, most often).
+            LargeArray<unsigned> own;
+            if (n_ - 2 * n1 < n1) own = LargeArray<unsigned>(n1);
+            unsigned* const rank = own.size() != 0 ? own.get() : sa + n1;
+            doubled = DoublingSorter(reduced, n1, sa, rank, nameStarts.data(), helper_).sort();
+        }
         if (!doubled) ReducedSorter(reduced, sa, n1, sa + n1, n_ - 2 * n1, nameStarts.data(), helper_).sort();
     }
 

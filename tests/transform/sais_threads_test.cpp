@@ -57,6 +57,27 @@ std::string corpusText(std::size_t size)
     return repeatTo(text, size);
 }
 
+// Words of 2-10 letters drawn at random from a vocabulary, or sentences of
+// 6-11 such words drawn from a set of `sentences`, up to `size` bytes.
+std::string wordsAtRandom(std::size_t size, std::size_t sentences, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::string> vocabulary(3000);
+    for (std::string& word : vocabulary)
+        for (unsigned length = 2 + rng() % 9; word.size() < length;) word += static_cast<char>('a' + rng() % 26);
+    auto sentence = [&] {
+        std::string line;
+        for (unsigned words = 6 + rng() % 6; words > 0; --words) line += vocabulary[rng() % vocabulary.size()] + ' ';
+        return line + ". ";
+    };
+    std::vector<std::string> set(sentences);
+    for (std::string& line : set) line = sentence();
+    std::string text;
+    while (text.size() < size) text += sentences == 0 ? vocabulary[rng() % vocabulary.size()] + ' ' : set[rng() % sentences];
+    text.resize(size);
+    return text;
+}
+
 struct Block {
     const char* kind;
     std::string data;
@@ -105,14 +126,12 @@ std::vector<Block> blocks()
     // Words drawn at random from a vocabulary: text without long repeats,
     // whose first reduced text two threads sort by doubling over several
     // rounds; then the same with one stretch copied further on, which
-    // keeps its suffixes in groups for many more rounds.
-    std::vector<std::string> vocabulary(3000);
-    for (std::string& word : vocabulary)
-        for (unsigned length = 2 + rng() % 9; word.size() < length;) word += static_cast<char>('a' + rng() % 26);
-    std::string prose;
-    while (prose.size() < mebibyte + mebibyte / 2) prose += vocabulary[rng() % vocabulary.size()] + ' ';
+    // keeps its suffixes in groups for many more rounds; and sentences from
+    // a small set, whose groups stay whole for rounds at a time.
+    const std::string prose = wordsAtRandom(mebibyte + mebibyte / 2, 0, 9);
     b.push_back({"words at random", prose});
     b.push_back({"words with one long repeat", prose.substr(0, 900000) + prose.substr(100000, 60000) + prose.substr(900000)});
+    b.push_back({"sentences from a small set", wordsAtRandom(mebibyte + mebibyte / 2, 600, 10)});
     return b;
 }
 
@@ -218,11 +237,14 @@ TEST(SaisThreads, HelperSitsOutWhileOtherBlocksAreInWork)
     }
 }
 
-// The doubling sort is slow on long blocks; one text block and one run-heavy
-// block above the threshold check the threaded order against it directly.
+// The plain doubling sort is slow on long blocks; a few blocks above the
+// threshold check the threaded order against it directly: text (whose
+// repeats keep the threads to induced sorting), words at random (which
+// they sort by doubling) and a run-heavy block.
 TEST(SaisThreads, ThreadedOrderMatchesDoublingSort)
 {
-    std::vector<std::string> checked = {corpusText(mebibyte + 3), randomBytes(mebibyte + 64, 3, 7)};
+    std::vector<std::string> checked = {corpusText(mebibyte + 3), wordsAtRandom(mebibyte + 5, 0, 11),
+                                        randomBytes(mebibyte + 64, 3, 7)};
     for (const std::string& s : checked) {
         const std::unique_ptr<unsigned[]> reference = suffixArray<unsigned>(s.data(), s.data() + s.size());
         const std::unique_ptr<unsigned[]> sa = suffixArrayFast<unsigned>(s.data(), s.data() + s.size(), 2);
