@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -1669,6 +1670,25 @@ inline void sortKeyed(std::uint64_t* a, std::size_t n, std::uint64_t* spare)
         radixSortKeyed<11>(a, n, keyBits, spare);
 }
 
+// PassHelper::run() for pieces that may throw (they allocate): the first
+// exception is thrown again on the caller once every piece has returned,
+// and the pieces not yet started are skipped.
+template <class Piece>
+void runThrowing(PassHelper& helper, unsigned count, Piece piece)
+{
+    std::exception_ptr failure;
+    std::atomic<bool> failed{false};
+    helper.run(count, [&](unsigned k) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        try {
+            piece(k);
+        } catch (...) {
+            if (!failed.exchange(true)) failure = std::current_exception();
+        }
+    });
+    if (failure) std::rethrow_exception(failure);
+}
+
 // Whether much of a reduced text lies in long repeats: stretches of more
 // than `window` symbols that occur elsewhere too. Looked at through
 // samples picked by their content (a rolling hash of the window that
@@ -1684,7 +1704,7 @@ bool repeatsLong(const unsigned* t, unsigned m, PassHelper& helper)
     for (unsigned j = 1; j < window; ++j) top *= base;
     const unsigned last = m - window;  // the last window starts here
     std::vector<std::uint64_t> samples[pieces];
-    helper.run(pieces, [&](unsigned k) {
+    runThrowing(helper, pieces, [&](unsigned k) {
         const unsigned lo = static_cast<unsigned>(std::uint64_t(last + 1) * k / pieces);
         const unsigned hi = static_cast<unsigned>(std::uint64_t(last + 1) * (k + 1) / pieces);
         if (lo == hi) return;
@@ -1847,14 +1867,14 @@ bool DoublingSorter::start()
         for (unsigned i = half == 0 ? 0 : m / 2, end = half == 0 ? m / 2 : m; i < end; ++i)
             staged[to[bucketOf(t[i]) >> shift]++] = i;
     });
-    helper_.run(pieces, [this, &regionStart, regions, staged](unsigned k) {
+    runThrowing(helper_, pieces, [this, &regionStart, regions, staged](unsigned k) {
         std::vector<unsigned> pointer;
         std::vector<std::uint64_t> keyed, spare;
         for (unsigned d = regions * k / pieces; d < regions * (k + 1) / pieces; ++d)
             placeRegion(regionStart[d], regionStart[d + 1], staged, pointer, keyed, spare);
     });
     // Ranks from the groups, and the list of groups.
-    helper_.run(pieces, [this, words](unsigned k) {
+    runThrowing(helper_, pieces, [this, words](unsigned k) {
         std::vector<Group>& list = pieces_[k].next;
         list.clear();
         forEachRunIn(bounds_.data(), m_, words * k / pieces, words * (k + 1) / pieces, [this, &list](unsigned r, unsigned end) {
@@ -2004,8 +2024,8 @@ bool DoublingSorter::sort()
         if (slots_ > budget) return false;
         budget -= slots_;
         cut();
-        helper_.run(pieces, [this, h](unsigned k) { sortGroups(k, h); });
-        helper_.run(pieces, [this](unsigned k) { rankGroups(k); });
+        runThrowing(helper_, pieces, [this, h](unsigned k) { sortGroups(k, h); });
+        runThrowing(helper_, pieces, [this](unsigned k) { rankGroups(k); });
         gatherGroups();
     }
     return groups_.empty();
