@@ -281,6 +281,17 @@ void forEachBitIn(const std::uint64_t* words, unsigned n, std::size_t w0, std::s
         }
 }
 
+// The first set bit r with from <= r < n of the bit set at `words`, or n.
+inline unsigned nextBit(const std::uint64_t* words, unsigned from, unsigned n)
+{
+    if (from >= n) return n;
+    std::size_t w = from / 64;
+    std::uint64_t bits = words[w] & (~std::uint64_t(0) << (from % 64));
+    const std::size_t last = (n - 1) / 64;
+    while (bits == 0 && w < last) bits = words[++w];
+    return bits == 0 ? n : std::min(n, static_cast<unsigned>(64 * w + __builtin_ctzll(bits)));
+}
+
 // Calls f(r, end) for every set bit r < n in words [w0, w1) of the bit set
 // at `words`, ascending, `end` being the next set bit below n, or n: the
 // runs of slots that start at the bits.
@@ -295,11 +306,7 @@ void forEachRunIn(const std::uint64_t* words, unsigned n, std::size_t w0, std::s
         any = true;
     });
     if (!any) return;
-    const std::size_t last = (n - 1) / 64 + 1;
-    unsigned end = n;
-    for (std::size_t w = w1; w < last && end == n; ++w)
-        if (words[w] != 0) end = std::min(n, static_cast<unsigned>(64 * w + __builtin_ctzll(words[w])));
-    f(previous, end);
+    f(previous, nextBit(words, static_cast<unsigned>(std::min<std::size_t>(64 * w1, n)), n));
 }
 
 // Slot values of the first scans of every level, which name the LMS
@@ -1842,14 +1849,7 @@ bool DoublingSorter::start()
     while ((std::uint64_t(m) >> shift) > regionsMaximum) ++shift;
     const unsigned regions = ((m - 1) >> shift) + 1;
     std::vector<unsigned> regionStart(regions + 1);
-    for (unsigned d = 0; d <= regions; ++d) {
-        unsigned r = std::min(m, d << shift);
-        while (r < m && !(starts_[r / 64] >> (r % 64) & 1)) {
-            const std::uint64_t above = starts_[r / 64] >> (r % 64);
-            r = above != 0 ? r + __builtin_ctzll(above) : (r / 64 + 1) * 64;
-        }
-        regionStart[d] = std::min(r, m);
-    }
+    for (unsigned d = 0; d <= regions; ++d) regionStart[d] = nextBit(starts_, std::min(m, d << shift), m);
     // Each half of the text goes to its own part of every region.
     std::vector<unsigned> next[2] = {std::vector<unsigned>(regions), std::vector<unsigned>(regions)};
     helper_.run(2, [&next, t, m, shift](unsigned half) {
